@@ -1,0 +1,35 @@
+#include "installer/config/ini_text.h"
+
+#include <algorithm>
+
+namespace installer {
+
+std::string iniPathForProgram(std::string_view programPath) {
+  const auto slash = programPath.rfind('\\');
+  if (slash == std::string_view::npos) return {};
+  std::string path(programPath.substr(0, slash + 1));
+  path += "install.ini";
+  if (path.size() > kMaxPath) return {};
+  return path;
+}
+
+std::vector<std::string> splitKeyList(const char* buffer, std::size_t size) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start < size) {
+    const char* begin = buffer + start;
+    const auto* end = std::find(begin, buffer + size, '\0');
+    if (end == begin) break;  // the empty name ends the list
+    names.emplace_back(begin, end);
+    start = static_cast<std::size_t>(end - buffer) + 1;
+  }
+  return names;
+}
+
+std::string expandPromptText(std::string_view value) {
+  std::string text(value);
+  std::replace(text.begin(), text.end(), '~', '\r');
+  return text;
+}
+
+}  // namespace installer

@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "installer/config/install_ini_keys.h"
+
+// Reading install.ini through the platform's profile functions, which give a
+// present-but-empty key as an empty text and a missing key as the default.
+namespace installer {
+
+std::string readText(const std::string& iniPath, const TextKey& key);
+int readInt(const std::string& iniPath, const IntKey& key);
+
+// The value of a key of a listed section ([Install], [Run], ...), cut at `bound`.
+std::string readValue(const std::string& iniPath, const char* section, const std::string& key,
+                      std::size_t bound);
+
+// The key names of a section in file order, read into 9,999 characters: a
+// longer list is cut, its last name cut short.
+std::vector<std::string> readKeyList(const std::string& iniPath, const char* section);
+
+// The full path of the running program's install.ini.
+std::string programIniPath();
+
+}  // namespace installer

@@ -1,0 +1,39 @@
+#include "installer/config/prompts.h"
+
+#include "installer/config/ini_text.h"
+
+namespace installer {
+
+namespace {
+constexpr DWORD kPromptBuffer = 2000;
+constexpr std::size_t kPromptBound = 1998;
+}  // namespace
+
+std::string readPrompt(const std::string& iniPath, const char* key, const char* defaultText) {
+  std::string value;
+  if (iniPath.empty()) {
+    value = defaultText;
+  } else {
+    std::string buffer(kPromptBuffer, '\0');
+    const DWORD got = GetPrivateProfileStringA("Text", key, defaultText, buffer.data(),
+                                               kPromptBuffer, iniPath.c_str());
+    buffer.resize(got);
+    value = std::move(buffer);
+  }
+  if (value.size() > kPromptBound) value.resize(kPromptBound);
+  return expandPromptText(value);
+}
+
+int showPromptMessage(HWND owner, const std::string& text, const std::string& caption,
+                      UINT style) {
+  if (text.empty() || caption.empty()) return 0;
+  return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+}
+
+int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UINT style) {
+  const std::string text = readPrompt(iniPath, prompt.textKey, prompt.defaultText);
+  const std::string caption = readPrompt(iniPath, prompt.captionKey, prompt.defaultCaption);
+  return showPromptMessage(owner, text, caption, style);
+}
+
+}  // namespace installer

@@ -1,0 +1,89 @@
+#include "installer/config/install_ini.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/support/test_support.h"
+
+namespace {
+
+using namespace installer;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+class InstallIniTest : public ::testing::Test {
+ protected:
+  void write(const std::string& text) { writeFile(ini, text); }
+  TempDir dir{"ini"};
+  std::string ini = dir / "install.ini";
+};
+
+TEST_F(InstallIniTest, TextKeysGiveDefaultEmptyOrValue) {
+  write("[Info]\r\nCaption=\r\nDownloadId=abc\r\n[Messages]\r\nMessageUrl1=http://localhost/x\r\n");
+  EXPECT_EQ(readText(ini, keys::Caption), "");  // present but empty: not the default
+  EXPECT_EQ(readText(ini, keys::DownloadId), "abc");
+  EXPECT_EQ(readText(ini, keys::LimitToBroker), "");
+  EXPECT_EQ(readText(ini, keys::MessageUrl1), "http://localhost/x");
+  EXPECT_EQ(readText(ini, keys::WebPage3), "");
+}
+
+TEST_F(InstallIniTest, MissingFileGivesEveryDefault) {
+  const std::string missing = dir / "none.ini";
+  EXPECT_EQ(readText(missing, keys::Caption), "Add-on for MetaTrader 4");
+  EXPECT_EQ(readInt(missing, keys::InfoId), 1000);
+  EXPECT_EQ(readInt(missing, keys::VersionCheck), 0);
+  EXPECT_TRUE(readKeyList(missing, sections::Install).empty());
+  // No path at all (the program's path could not be formed) reads nothing.
+  EXPECT_EQ(readText("", keys::Caption), "Add-on for MetaTrader 4");
+  EXPECT_EQ(readInt("", keys::InfoId), 1000);
+}
+
+TEST_F(InstallIniTest, SectionAndKeyNamesIgnoreCase) {
+  write("[info]\r\ncaption=Mine\r\nINFOID=0\r\n");
+  EXPECT_EQ(readText(ini, keys::Caption), "Mine");
+  EXPECT_EQ(readInt(ini, keys::InfoId), 0);
+}
+
+TEST_F(InstallIniTest, TextIsCutAtItsBound) {
+  write("[Info]\r\nDownloadId=" + std::string(150, 'd') + "\r\nCaption=" + std::string(1500, 'c') +
+        "\r\n");
+  EXPECT_EQ(readText(ini, keys::DownloadId), std::string(98, 'd'));
+  EXPECT_EQ(readText(ini, keys::Caption), std::string(999, 'c'));
+}
+
+TEST_F(InstallIniTest, IntegersAreDecimalWithDefault) {
+  write("[Info]\r\nPackageId=1234\r\nHideHelp=-7\r\n[DotNet]\r\nVersionCheck=350\r\n");
+  EXPECT_EQ(readInt(ini, keys::PackageId), 1234);
+  EXPECT_EQ(readInt(ini, keys::HideHelp), -7);
+  EXPECT_EQ(readInt(ini, keys::VersionCheck), 350);
+  EXPECT_EQ(readInt(ini, keys::HideHelp2), 0);
+}
+
+TEST_F(InstallIniTest, KeyListKeepsFileOrder) {
+  write("[Install]\r\nz.ex4=experts\r\na.ex4=experts\\indicators,1\r\nm\\data.csv=experts\\files\r\n"
+        "[Run]\r\nsetup.exe=/quiet\r\n");
+  const auto names = readKeyList(ini, sections::Install);
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[0], "z.ex4");
+  EXPECT_EQ(names[1], "a.ex4");
+  EXPECT_EQ(names[2], "m\\data.csv");
+  EXPECT_EQ(readValue(ini, sections::Install, names[1], kEntryValueBound),
+            "experts\\indicators,1");
+  EXPECT_EQ(readValue(ini, sections::Run, "setup.exe", kEntryValueBound), "/quiet");
+}
+
+TEST_F(InstallIniTest, LongKeyListIsCutInsideTheLastName) {
+  std::string text = "[Delete]\r\n";
+  for (int i = 0; i < 400; ++i) text += "experts\\file_number_" + std::to_string(1000 + i) + ".ex4=\r\n";
+  write(text);
+  const auto names = readKeyList(ini, sections::Delete);
+  std::size_t total = 0;
+  for (const auto& n : names) total += n.size() + 1;
+  EXPECT_LT(names.size(), 400u);
+  EXPECT_LE(total, 9999u);
+  EXPECT_GT(total, 9900u);  // the list is filled, not stopped early
+  EXPECT_EQ(names.front(), "experts\\file_number_1000.ex4");
+  for (std::size_t i = 0; i + 1 < names.size(); ++i)
+    EXPECT_EQ(names[i], "experts\\file_number_" + std::to_string(1000 + i) + ".ex4");
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#include "installer/main/dotnet_check.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "installer/config/install_ini.h"
+#include "terminal/win_handles.h"
+
+namespace installer {
+
+const char* dotNetKeyName(int versionCheck) {
+  switch (versionCheck) {
+    case 200: return "v2.0.50727";
+    case 300: return "v3.0";
+    case 350: return "v3.5";
+    case 400: return "v4";
+    default: return nullptr;
+  }
+}
+
+std::string dotNetQuestion(int versionCheck) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "This software requires version %.2f of the Microsoft .NET Framework, which does "
+                "not appear to be present. You can install this software, but it may not work "
+                "until the .NET Framework is installed.\r\n\r\nContinue anyway?",
+                versionCheck / 100.0);
+  return text;
+}
+
+bool checkDotNetPrerequisite(const std::string& iniPath) {
+  const int versionCheck = readInt(iniPath, keys::VersionCheck);
+  const char* keyName = dotNetKeyName(versionCheck);
+  if (!keyName) return true;
+
+  const std::string keyPath = std::string("SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\") + keyName;
+  terminal::UniqueKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put()) ==
+      ERROR_SUCCESS) {
+    return true;
+  }
+  const std::string question = dotNetQuestion(versionCheck);
+  return MessageBoxA(nullptr, question.c_str(), kDotNetCaption,
+                     MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
+}
+
+}  // namespace installer

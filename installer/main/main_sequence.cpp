@@ -1,0 +1,90 @@
+#include "installer/main/main_sequence.h"
+
+#include <windows.h>
+#include <ole2.h>
+
+#include "installer/config/install_ini.h"
+#include "installer/config/prompts.h"
+#include "installer/main/com_server.h"
+#include "installer/main/dotnet_check.h"
+
+namespace installer {
+
+namespace {
+
+std::string g_publishedIniPath;
+
+// From here on the main thread's file paths are not redirected for a 32-bit
+// program on 64-bit Windows, so "system64" and "syswow64" reach the real
+// folders. Looked up by name: the program must also start where it is missing.
+void disableFileSystemRedirection() {
+  using Disable = BOOL(WINAPI*)(PVOID*);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (!kernel) return;
+  auto disable = reinterpret_cast<Disable>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+  if (!disable) return;
+  PVOID previous = nullptr;
+  disable(&previous);  // never switched back on
+}
+
+}  // namespace
+
+const std::string& publishedIniPath() { return g_publishedIniPath; }
+void publishIniPath(const std::string& iniPath) { g_publishedIniPath = iniPath; }
+
+MainSequenceSteps installerSteps() {
+  MainSequenceSteps steps;
+  steps.checkPrerequisite = checkDotNetPrerequisite;
+  return steps;
+}
+
+bool runMainSequence(InstallRequest& request, const std::string& commandLine,
+                     const MainSequenceSteps& steps) {
+  if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath)) return false;
+  if (steps.notifyStart) steps.notifyStart(request.iniPath);
+  if (steps.showTerms && !steps.showTerms(request)) return false;
+  if (steps.runMt4Setup && !steps.runMt4Setup(request)) return false;
+
+  bool newlyInstalledCopy = false;
+  if (request.copyCount != 0) {
+    newlyInstalledCopy = true;
+  } else if (!commandLine.empty() && steps.isCopyFolder &&
+             steps.isCopyFolder(request.iniPath, commandLine)) {
+    request.copyCount = 1;
+    request.copyPaths[0] = commandLine;
+  } else if (steps.showInstallDialog) {
+    steps.showInstallDialog(request);
+  }
+  if (request.copyCount == 0) return true;  // no choice: no message
+
+  const bool installed =
+      steps.installIntoChosenCopies && steps.installIntoChosenCopies(request, newlyInstalledCopy);
+  if (!installed) {
+    showPrompt(request.iniPath, nullptr, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL);
+    return true;
+  }
+  if (steps.runPostInstallPrograms) steps.runPostInstallPrograms(request.iniPath);
+  if (steps.refreshRunningTerminals) steps.refreshRunningTerminals();
+  showPrompt(request.iniPath, nullptr, prompts::Success, MB_ICONINFORMATION | MB_SYSTEMMODAL);
+  if (steps.openSuccessPage) steps.openSuccessPage(request.iniPath);
+  if (steps.notifyFinished) steps.notifyFinished(request.iniPath);
+  return true;
+}
+
+int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps) {
+  OleInitialize(nullptr);  // the embedded pages need it; the result does not matter
+  disableFileSystemRedirection();
+
+  // Owned for the whole run; the chosen folder texts live until the process ends.
+  static InstallRequest request;
+  request.iniPath = programIniPath();
+  request.copyCount = 0;
+  publishIniPath(request.iniPath);
+
+  if (!runMainSequence(request, commandLine, steps)) return 0;
+
+  PostQuitMessage(0);
+  return runComServerStartup(commandLine);
+}
+
+}  // namespace installer

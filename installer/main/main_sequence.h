@@ -1,0 +1,37 @@
+#pragma once
+#include <functional>
+#include <string>
+
+#include "installer/main/install_request.h"
+
+namespace installer {
+
+// The steps the main sequence calls, in the order it calls them. A step that is
+// absent is not part of this build of the installer and is passed over.
+struct MainSequenceSteps {
+  std::function<bool(const std::string& iniPath)> checkPrerequisite;
+  std::function<void(const std::string& iniPath)> notifyStart;
+  std::function<bool(InstallRequest&)> showTerms;
+  std::function<bool(InstallRequest&)> runMt4Setup;
+  // True when the command-line text names a folder that is a copy of MT4.
+  std::function<bool(const std::string& iniPath, const std::string& folder)> isCopyFolder;
+  std::function<void(InstallRequest&)> showInstallDialog;
+  std::function<bool(InstallRequest&, bool newlyInstalledCopy)> installIntoChosenCopies;
+  std::function<void(const std::string& iniPath)> runPostInstallPrograms;
+  std::function<void()> refreshRunningTerminals;
+  std::function<void(const std::string& iniPath)> openSuccessPage;
+  std::function<void(const std::string& iniPath)> notifyFinished;
+};
+
+// The steps of the installer as built.
+MainSequenceSteps installerSteps();
+
+// One installer run from the prerequisite check to the final message. Returns
+// false when the run ended early (exit code 0 without the COM start-up).
+bool runMainSequence(InstallRequest& request, const std::string& commandLine,
+                     const MainSequenceSteps& steps);
+
+// The whole program: platform set-up, the sequence, the COM server start-up.
+int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps);
+
+}  // namespace installer

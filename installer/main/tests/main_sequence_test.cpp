@@ -1,0 +1,165 @@
+// The order of the main sequence with stand-in steps: which steps run, which
+// messages appear and when the run ends early.
+#include "installer/main/main_sequence.h"
+#include "installer/config/prompts.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "testing/robot/robot.h"
+#include "testing/support/test_support.h"
+
+namespace {
+
+using namespace installer;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+struct Recorder {
+  std::vector<std::string> calls;
+  MainSequenceSteps steps(bool install = true, bool terms = true) {
+    MainSequenceSteps s;
+    s.checkPrerequisite = [this](const std::string&) { calls.push_back("prerequisite"); return true; };
+    s.notifyStart = [this](const std::string&) { calls.push_back("notifyStart"); };
+    s.showTerms = [this, terms](InstallRequest&) { calls.push_back("terms"); return terms; };
+    s.runMt4Setup = [this](InstallRequest&) { calls.push_back("mt4setup"); return true; };
+    s.isCopyFolder = [this](const std::string&, const std::string& folder) {
+      calls.push_back("isCopyFolder " + folder);
+      return folder == "C:\\good";
+    };
+    s.showInstallDialog = [this](InstallRequest& r) {
+      calls.push_back("dialog");
+      r.copyCount = 2;
+      r.copyPaths[0] = "C:\\one";
+      r.copyPaths[1] = "C:\\two";
+    };
+    s.installIntoChosenCopies = [this, install](InstallRequest& r, bool newly) {
+      calls.push_back("install " + std::to_string(r.copyCount) + (newly ? " new" : " old"));
+      return install;
+    };
+    s.runPostInstallPrograms = [this](const std::string&) { calls.push_back("run"); };
+    s.refreshRunningTerminals = [this] { calls.push_back("refresh"); };
+    s.openSuccessPage = [this](const std::string&) { calls.push_back("page"); };
+    s.notifyFinished = [this](const std::string&) { calls.push_back("notifyFinished"); };
+    return s;
+  }
+};
+
+// Runs the sequence on a thread while this thread answers the one message box
+// expected (or none), recording what it showed.
+struct Run {
+  bool completed = false;
+  std::optional<robot::Dialog> box;
+};
+
+Run runAnswering(InstallRequest& request, const std::string& commandLine,
+                 const MainSequenceSteps& steps, const char* expectCaption) {
+  auto done = std::async(std::launch::async,
+                         [&] { return runMainSequence(request, commandLine, steps); });
+  Run run;
+  if (expectCaption) {
+    run.box = robot::waitForDialog(GetCurrentProcessId(), expectCaption, 5000);
+    if (run.box) robot::clickButton(*run.box, "OK");
+  } else if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    for (HWND w : robot::topLevelWindows(GetCurrentProcessId())) {
+      auto d = robot::describe(w);
+      ADD_FAILURE() << "unexpected window \"" << d.caption << "\"";
+      robot::clickButton(d, "OK");
+    }
+  }
+  run.completed = done.get();
+  return run;
+}
+
+class MainSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { request.iniPath = ini; }
+  TempDir dir{"seq"};
+  std::string ini = dir / "install.ini";
+  InstallRequest request;
+  Recorder recorder;
+};
+
+TEST_F(MainSequenceTest, CommandLineCopySucceedsInOrder) {
+  const auto run = runAnswering(request, "C:\\good", recorder.steps(), "Install successful");
+  ASSERT_TRUE(run.box);
+  EXPECT_EQ(run.box->style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL))
+      << robot::styleText(run.box->style);
+  EXPECT_EQ(run.box->text, installer::prompts::Success.defaultText);
+  const std::vector<std::string> expected = {
+      "prerequisite", "notifyStart",    "terms",   "mt4setup", "isCopyFolder C:\\good",
+      "install 1 old", "run", "refresh", "page", "notifyFinished"};
+  EXPECT_EQ(recorder.calls, expected);
+  EXPECT_EQ(request.copyPaths[0], "C:\\good");
+}
+
+TEST_F(MainSequenceTest, RejectedCommandLineShowsTheDialog) {
+  // The same folder in quotes is not a folder.
+  runAnswering(request, "\"C:\\good\"", recorder.steps(), "Install successful");
+  ASSERT_GE(recorder.calls.size(), 6u);
+  EXPECT_EQ(recorder.calls[4], "isCopyFolder \"C:\\good\"");
+  EXPECT_EQ(recorder.calls[5], "dialog");
+  EXPECT_EQ(recorder.calls[6], "install 2 old");
+}
+
+TEST_F(MainSequenceTest, EmptyCommandLineGoesStraightToTheDialog) {
+  runAnswering(request, "", recorder.steps(), "Install successful");
+  ASSERT_GE(recorder.calls.size(), 5u);
+  EXPECT_EQ(recorder.calls[4], "dialog");
+}
+
+TEST_F(MainSequenceTest, CopyFromTheSetupStepIsTheOnlyTarget) {
+  auto steps = recorder.steps();
+  steps.runMt4Setup = [this](InstallRequest& r) {
+    recorder.calls.push_back("mt4setup");
+    r.copyCount = 1;
+    r.copyPaths[0] = "C:\\fresh";
+    return true;
+  };
+  runAnswering(request, "C:\\good", steps, "Install successful");
+  EXPECT_EQ(recorder.calls[4], "install 1 new");  // neither command line nor dialog
+}
+
+TEST_F(MainSequenceTest, FailedInstallShowsTheErrorAndNothingAfter) {
+  writeFile(ini, "[Text]\r\nErrorCaption=It failed\r\n");
+  const auto run = runAnswering(request, "C:\\good", recorder.steps(false), "It failed");
+  ASSERT_TRUE(run.box);
+  EXPECT_EQ(run.box->text, "Installation of the software was not successful.");
+  EXPECT_EQ(run.box->style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
+      << robot::styleText(run.box->style);
+  EXPECT_TRUE(run.completed);
+  EXPECT_EQ(recorder.calls.back(), "install 1 old");
+}
+
+TEST_F(MainSequenceTest, EmptySuccessTextsShowNoMessageButOpenThePage) {
+  writeFile(ini, "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n");
+  const auto run = runAnswering(request, "C:\\good", recorder.steps(), nullptr);
+  EXPECT_TRUE(run.completed);
+  EXPECT_EQ(recorder.calls.back(), "notifyFinished");
+  EXPECT_NE(std::find(recorder.calls.begin(), recorder.calls.end(), "page"), recorder.calls.end());
+}
+
+TEST_F(MainSequenceTest, EarlyEndsSkipTheRest) {
+  auto declined = recorder.steps(true, false);
+  auto run = runAnswering(request, "C:\\good", declined, nullptr);
+  EXPECT_FALSE(run.completed);
+  EXPECT_EQ(recorder.calls.back(), "terms");
+
+  Recorder second;
+  auto noPrerequisite = second.steps();
+  noPrerequisite.checkPrerequisite = [](const std::string&) { return false; };
+  run = runAnswering(request, "C:\\good", noPrerequisite, nullptr);
+  EXPECT_FALSE(run.completed);
+  EXPECT_TRUE(second.calls.empty());
+}
+
+TEST_F(MainSequenceTest, DialogClosedWithoutChoiceEndsWithoutMessage) {
+  auto steps = recorder.steps();
+  steps.showInstallDialog = [this](InstallRequest&) { recorder.calls.push_back("dialog"); };
+  const auto run = runAnswering(request, "", steps, nullptr);
+  EXPECT_TRUE(run.completed);
+  EXPECT_EQ(recorder.calls.back(), "dialog");
+}
+
+}  // namespace

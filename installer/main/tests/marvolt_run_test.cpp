@@ -1,0 +1,130 @@
+// The real Marvolt.exe, copied into a package folder of its own and answered
+// by the robot as a person would.
+#include <gtest/gtest.h>
+
+#include "installer/main/dotnet_check.h"
+#include "testing/robot/robot.h"
+#include "testing/support/test_support.h"
+
+namespace {
+
+using testing_support::ChildProcess;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+struct MarvoltRun {
+  DWORD exitCode = STILL_ACTIVE;
+  std::vector<robot::Dialog> dialogs;
+};
+
+class MarvoltRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CopyFileA(testing_support::hostPath(MARVOLT_EXE).c_str(), exe.c_str(), FALSE))
+        << "cannot copy " << MARVOLT_EXE << ": " << GetLastError();
+  }
+
+  // Runs the installer; `answer` picks the button for each dialog it shows.
+  MarvoltRun run(const std::string& commandLine,
+                 const std::function<std::string(const robot::Dialog&)>& answer) {
+    ChildProcess process;
+    MarvoltRun result;
+    if (!process.start(exe, commandLine, package.path())) {
+      ADD_FAILURE() << "cannot start Marvolt.exe: " << GetLastError();
+      return result;
+    }
+    result.dialogs = robot::answerUntilExit(process.handle(), process.id(), answer, 60000);
+    result.exitCode = process.waitForExit(5000);
+    return result;
+  }
+
+  TempDir package{"pkg"};
+  std::string exe = package / "Marvolt.exe";
+};
+
+std::string answerDotNet(const robot::Dialog& d, const char* button) {
+  return d.caption == ".NET Framework" ? button : robot::goOnButton(d);
+}
+
+TEST_F(MarvoltRunTest, MissingDotNetAskedAndNoEndsTheRun) {
+  writeFile(package / "install.ini", "[DotNet]\r\nVersionCheck=350\r\n");
+  const auto result = run("", [](const robot::Dialog& d) { return answerDotNet(d, "No"); });
+  EXPECT_EQ(result.exitCode, 0u);
+  ASSERT_EQ(result.dialogs.size(), 1u) << "nothing but the question is shown";
+  const auto& question = result.dialogs[0];
+  EXPECT_EQ(question.caption, ".NET Framework");
+  EXPECT_NE(question.text.find("requires version 3.50 of the Microsoft .NET Framework"),
+            std::string::npos)
+      << question.text;
+  EXPECT_NE(question.text.find("\r\n\r\nContinue anyway?"), std::string::npos);
+  EXPECT_EQ(question.style, UINT(MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL))
+      << robot::styleText(question.style);
+}
+
+TEST_F(MarvoltRunTest, YesGoesOnToTheEnd) {
+  writeFile(package / "install.ini", "[DotNet]\r\nVersionCheck=400\r\n");
+  const auto result = run("", [](const robot::Dialog& d) { return answerDotNet(d, "Yes"); });
+  EXPECT_EQ(result.exitCode, 0u);
+  ASSERT_FALSE(result.dialogs.empty());
+  EXPECT_EQ(result.dialogs[0].caption, ".NET Framework");
+  EXPECT_NE(result.dialogs[0].text.find("version 4.00 "), std::string::npos);
+}
+
+TEST_F(MarvoltRunTest, NoQuestionWithoutARequiredVersion) {
+  for (const char* ini : {"[DotNet]\r\nVersionCheck=250\r\n", "[DotNet]\r\nVersionCheck=0\r\n",
+                          "[Info]\r\nCaption=x\r\n"}) {
+    writeFile(package / "install.ini", ini);
+    const auto result = run("", [](const robot::Dialog& d) { return robot::goOnButton(d); });
+    EXPECT_EQ(result.exitCode, 0u) << ini;
+    for (const auto& d : result.dialogs) EXPECT_NE(d.caption, ".NET Framework") << ini;
+  }
+}
+
+TEST_F(MarvoltRunTest, MissingInstallIniRunsOnDefaults) {
+  const auto result = run("", [](const robot::Dialog& d) { return robot::goOnButton(d); });
+  EXPECT_EQ(result.exitCode, 0u);
+  for (const auto& d : result.dialogs) EXPECT_NE(d.caption, ".NET Framework");
+}
+
+TEST_F(MarvoltRunTest, RegistrationSwitchEndsWithExitCodeZero) {
+  const auto result = run("/RegServer", [](const robot::Dialog& d) { return robot::goOnButton(d); });
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_TRUE(result.dialogs.empty());
+}
+
+// The prerequisite check itself, where the registry state is the test's own.
+class DotNetKeyTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kKey = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5";
+  void TearDown() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+  TempDir dir{"net"};
+  std::string ini = dir / "install.ini";
+};
+
+TEST_F(DotNetKeyTest, PresentKeyAsksNothing) {
+  writeFile(ini, "[DotNet]\r\nVersionCheck=350\r\n");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_TRUE(installer::checkDotNetPrerequisite(ini));  // would block on a question otherwise
+}
+
+TEST(DotNetCheck, VersionsAndTheirKeys) {
+  const struct {
+    int version;
+    const char* key;
+  } cases[] = {{200, "v2.0.50727"}, {300, "v3.0"}, {350, "v3.5"}, {400, "v4"},
+               {0, nullptr},        {250, nullptr}, {-350, nullptr}, {450, nullptr}};
+  for (const auto& c : cases) {
+    const char* key = installer::dotNetKeyName(c.version);
+    if (c.key)
+      EXPECT_STREQ(key, c.key) << c.version;
+    else
+      EXPECT_EQ(key, nullptr) << c.version;
+  }
+  EXPECT_NE(installer::dotNetQuestion(200).find("version 2.00 of"), std::string::npos);
+}
+
+}  // namespace

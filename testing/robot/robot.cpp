@@ -1,0 +1,326 @@
+#include "testing/robot/robot.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "testing/robot/png_writer.h"
+
+namespace robot {
+
+namespace {
+
+std::string windowText(HWND window) {
+  char text[4096] = {};
+  DWORD_PTR got = 0;
+  // WM_GETTEXT is carried across processes; the time-out keeps a hung
+  // program from hanging the test.
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                           SMTO_ABORTIFHUNG, 2000, &got)) {
+    GetWindowTextA(window, text, sizeof text);
+  }
+  return text;
+}
+
+std::string withoutAccelerator(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+  return text;
+}
+
+std::string className(HWND window) {
+  char name[128] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+BOOL CALLBACK collectChild(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+std::vector<HWND> children(HWND parent) {
+  std::vector<HWND> found;
+  EnumChildWindows(parent, collectChild, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+struct WindowSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectTopLevel(HWND window, LPARAM param) {
+  auto* s = reinterpret_cast<WindowSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (IsWindowVisible(window) && (s->processId == kAnyProcess || owner == s->processId))
+    s->found.push_back(window);
+  return TRUE;
+}
+
+struct Pixels {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+};
+
+// What the screen shows inside a rectangle given in screen coordinates.
+Pixels capture(const RECT& r) {
+  Pixels p;
+  p.width = r.right - r.left;
+  p.height = r.bottom - r.top;
+  if (p.width <= 0 || p.height <= 0) return p;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = p.width;
+  info.bmiHeader.biHeight = -p.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, p.width, p.height, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  p.rgb.resize(static_cast<std::size_t>(p.width) * p.height * 3);
+  const auto* src = static_cast<const std::uint8_t*>(bits);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(p.width) * p.height; ++i) {
+    p.rgb[i * 3 + 0] = src[i * 4 + 2];
+    p.rgb[i * 3 + 1] = src[i * 4 + 1];
+    p.rgb[i * 3 + 2] = src[i * 4 + 0];
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return p;
+}
+
+// A system icon drawn on a plain background, as a message box draws it.
+Pixels drawReference(LPCSTR icon, COLORREF background, int size) {
+  Pixels p;
+  p.width = p.height = size;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  HBRUSH brush = CreateSolidBrush(background);
+  RECT all = {0, 0, size, size};
+  FillRect(memory, &all, brush);
+  DeleteObject(brush);
+  DrawIconEx(memory, 0, 0, LoadIconA(nullptr, icon), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+  GdiFlush();
+  p.rgb.resize(static_cast<std::size_t>(size) * size * 3);
+  const auto* src = static_cast<const std::uint8_t*>(bits);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(size) * size; ++i) {
+    p.rgb[i * 3 + 0] = src[i * 4 + 2];
+    p.rgb[i * 3 + 1] = src[i * 4 + 1];
+    p.rgb[i * 3 + 2] = src[i * 4 + 0];
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return p;
+}
+
+long difference(const Pixels& a, const Pixels& b, int size) {
+  long sum = 0;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const std::size_t ia = (static_cast<std::size_t>(y) * a.width + x) * 3 + c;
+        const std::size_t ib = (static_cast<std::size_t>(y) * b.width + x) * 3 + c;
+        sum += std::abs(int(a.rgb[ia]) - int(b.rgb[ib]));
+      }
+  return sum;
+}
+
+// The icon of a message box is another process's object, so it is told apart
+// by what the screen shows: the nearest of the four system icons.
+UINT recogniseIcon(HWND iconControl) {
+  const int size = GetSystemMetrics(SM_CXICON);
+  struct Candidate {
+    LPCSTR icon;
+    UINT style;
+  };
+  static const Candidate kIcons[] = {{IDI_HAND, MB_ICONERROR},
+                                     {IDI_QUESTION, MB_ICONQUESTION},
+                                     {IDI_EXCLAMATION, MB_ICONWARNING},
+                                     {IDI_ASTERISK, MB_ICONINFORMATION}};
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    RECT r;
+    GetWindowRect(iconControl, &r);
+    const Pixels shown = capture(r);
+    if (shown.width >= size && shown.height >= size) {
+      const COLORREF background = RGB(shown.rgb[0], shown.rgb[1], shown.rgb[2]);
+      const long blank = static_cast<long>(size) * size * 3 * 4;  // below this: a match
+      long best = LONG_MAX;
+      UINT bestStyle = 0;
+      for (const auto& c : kIcons) {
+        const long d = difference(shown, drawReference(c.icon, background, size), size);
+        if (d < best) {
+          best = d;
+          bestStyle = c.style;
+        }
+      }
+      if (best < blank) return bestStyle;
+    }
+    Sleep(50);  // not painted yet
+  }
+  return 0;
+}
+
+UINT buttonStyle(const std::vector<int>& ids) {
+  auto has = [&](int id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+  if (has(IDYES) && has(IDNO)) return has(IDCANCEL) ? MB_YESNOCANCEL : MB_YESNO;
+  if (has(IDABORT)) return MB_ABORTRETRYIGNORE;
+  if (has(IDRETRY)) return MB_RETRYCANCEL;
+  if (has(IDOK) && has(IDCANCEL)) return MB_OKCANCEL;
+  return MB_OK;
+}
+
+}  // namespace
+
+std::vector<HWND> topLevelWindows(DWORD processId) {
+  WindowSearch search{processId, {}};
+  EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+Dialog describe(HWND window) {
+  Dialog d;
+  d.window = window;
+  GetWindowThreadProcessId(window, &d.processId);
+  d.caption = windowText(window);
+  std::vector<int> ids;
+  HWND iconControl = nullptr;
+  for (HWND child : children(window)) {
+    if (!IsWindowVisible(child)) continue;
+    const std::string cls = className(child);
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (_stricmp(cls.c_str(), "Button") == 0) {
+      d.buttons.push_back(withoutAccelerator(windowText(child)));
+      ids.push_back(GetDlgCtrlID(child));
+    } else if (_stricmp(cls.c_str(), "Static") == 0) {
+      if ((style & SS_TYPEMASK) == SS_ICON) {
+        iconControl = child;
+      } else {
+        std::string text = windowText(child);
+        if (text.size() > d.text.size()) d.text = std::move(text);
+      }
+    }
+  }
+  d.style = buttonStyle(ids);
+  if (iconControl) d.style |= recogniseIcon(iconControl);
+  // A system-modal box is a topmost window.
+  if (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) d.style |= MB_SYSTEMMODAL;
+  return d;
+}
+
+std::optional<Dialog> waitForDialog(DWORD processId, std::string_view caption, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  do {
+    for (HWND window : topLevelWindows(processId)) {
+      if (windowText(window) == caption) {
+        Sleep(100);  // let it finish its first paint
+        return describe(window);
+      }
+    }
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return std::nullopt;
+}
+
+std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known,
+                                       DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  do {
+    for (HWND window : topLevelWindows(processId)) {
+      if (std::find(known.begin(), known.end(), window) == known.end()) {
+        Sleep(100);
+        return describe(window);
+      }
+    }
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return std::nullopt;
+}
+
+bool clickButton(const Dialog& dialog, std::string_view button) {
+  for (HWND child : children(dialog.window)) {
+    if (_stricmp(className(child).c_str(), "Button") != 0 || !IsWindowVisible(child)) continue;
+    if (withoutAccelerator(windowText(child)) != button) continue;
+    // What a click sends: the dialog hears BN_CLICKED from the button.
+    return PostMessageA(dialog.window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(child), BN_CLICKED),
+                        reinterpret_cast<LPARAM>(child)) != FALSE;
+  }
+  return false;
+}
+
+std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
+                                    const std::function<std::string(const Dialog&)>& choose,
+                                    DWORD timeoutMs) {
+  std::vector<Dialog> seen;
+  std::vector<HWND> known;
+  const DWORD start = GetTickCount();
+  while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs) {
+    auto dialog = waitForAnyDialog(processId, known, 100);
+    if (!dialog) continue;
+    known.push_back(dialog->window);
+    const std::string button = choose(*dialog);
+    if (!button.empty()) clickButton(*dialog, button);
+    seen.push_back(std::move(*dialog));
+  }
+  return seen;
+}
+
+std::string goOnButton(const Dialog& dialog) {
+  for (const char* wanted : {"Yes", "OK"})
+    for (const auto& b : dialog.buttons)
+      if (b == wanted) return b;
+  return dialog.buttons.empty() ? std::string() : dialog.buttons.front();
+}
+
+bool saveScreenshot(HWND window, const std::string& pngPath) {
+  RECT r;
+  if (!GetWindowRect(window, &r)) return false;
+  const Pixels p = capture(r);
+  if (p.width <= 0 || p.height <= 0) return false;
+  std::ofstream out(pngPath, std::ios::binary);
+  out << encodePng(p.width, p.height, p.rgb);
+  return static_cast<bool>(out);
+}
+
+std::string styleText(UINT style) {
+  std::string text;
+  switch (style & MB_TYPEMASK) {
+    case MB_OK: text = "OK"; break;
+    case MB_OKCANCEL: text = "OKCancel"; break;
+    case MB_ABORTRETRYIGNORE: text = "AbortRetryIgnore"; break;
+    case MB_YESNOCANCEL: text = "YesNoCancel"; break;
+    case MB_YESNO: text = "YesNo"; break;
+    case MB_RETRYCANCEL: text = "RetryCancel"; break;
+    default: text = "Buttons?"; break;
+  }
+  switch (style & MB_ICONMASK) {
+    case MB_ICONERROR: text += "|Error"; break;
+    case MB_ICONQUESTION: text += "|Question"; break;
+    case MB_ICONWARNING: text += "|Warning"; break;
+    case MB_ICONINFORMATION: text += "|Information"; break;
+    default: break;
+  }
+  if (style & MB_SYSTEMMODAL) text += "|SystemModal";
+  return text;
+}
+
+}  // namespace robot

@@ -1,0 +1,59 @@
+#pragma once
+// A person at the installer, for tests: finds a program's dialogs and message
+// boxes by caption, reads them, clicks their buttons and takes screenshots.
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace robot {
+
+struct Dialog {
+  HWND window = nullptr;
+  DWORD processId = 0;
+  std::string caption;
+  std::string text;                  // the longest static text: a message box's message
+  std::vector<std::string> buttons;  // button texts without "&", in child order
+  UINT style = 0;                    // message-box style read back: buttons, icon, MB_SYSTEMMODAL
+};
+
+inline constexpr DWORD kAnyProcess = 0;
+
+// Visible top-level windows of a process (or of every process) in z-order.
+std::vector<HWND> topLevelWindows(DWORD processId);
+
+// Reads a window as a dialog: caption, texts, buttons and message-box style.
+Dialog describe(HWND window);
+
+// Waits until a visible top-level window of the process has exactly this
+// caption, then describes it. Null when none appears within the time.
+std::optional<Dialog> waitForDialog(DWORD processId, std::string_view caption, DWORD timeoutMs);
+
+// Waits for any visible top-level window of the process that is not in `known`.
+std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known,
+                                       DWORD timeoutMs);
+
+// Clicks the button whose text (without "&") is `button`; false when the
+// dialog has none.
+bool clickButton(const Dialog& dialog, std::string_view button);
+
+// Until the process ends (or the time runs out), hands each new dialog it
+// shows to `choose` and clicks the button it names (none for ""). Returns
+// every dialog seen, in order.
+std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
+                                    const std::function<std::string(const Dialog&)>& choose,
+                                    DWORD timeoutMs);
+
+// The button a person wanting to go on would click: Yes, else OK, else the first.
+std::string goOnButton(const Dialog& dialog);
+
+// Saves what the screen shows of a window as a PNG file.
+bool saveScreenshot(HWND window, const std::string& pngPath);
+
+// Describes a message-box style as text: "YesNo|Question|SystemModal".
+std::string styleText(UINT style);
+
+}  // namespace robot

@@ -1,0 +1,93 @@
+// robot drive [--answer CAPTION=BUTTON]... [--shots FOLDER] PROGRAM [ARGUMENTS]
+//
+// Starts PROGRAM, and while it runs answers each dialog it shows as a person
+// would: the button named for its caption, else Yes, else OK. Prints every
+// dialog it saw and the program's exit code, which becomes its own.
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testing/robot/robot.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: robot drive [--answer CAPTION=BUTTON]... [--shots FOLDER] PROGRAM "
+               "[ARGUMENTS]\n");
+  return 2;
+}
+
+std::string oneLine(std::string text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') continue;
+    out += c == '\n' ? std::string(" / ") : std::string(1, c);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || std::string(argv[1]) != "drive") return usage();
+  std::map<std::string, std::string> answers;
+  std::string shots;
+  int at = 2;
+  for (; at < argc; ++at) {
+    const std::string arg = argv[at];
+    if (arg == "--answer" && at + 1 < argc) {
+      const std::string rule = argv[++at];
+      const auto eq = rule.rfind('=');
+      if (eq == std::string::npos) return usage();
+      answers[rule.substr(0, eq)] = rule.substr(eq + 1);
+    } else if (arg == "--shots" && at + 1 < argc) {
+      shots = argv[++at];
+    } else {
+      break;
+    }
+  }
+  if (at >= argc) return usage();
+  const std::string program = argv[at++];
+  std::string arguments;
+  for (; at < argc; ++at) arguments += (arguments.empty() ? "" : " ") + std::string(argv[at]);
+
+  std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &process)) {
+    std::printf("robot: cannot start %s (error %lu)\n", program.c_str(), GetLastError());
+    return 1;
+  }
+  int shot = 0;
+  robot::answerUntilExit(
+      process.hProcess, process.dwProcessId,
+      [&](const robot::Dialog& dialog) {
+        std::printf("robot: dialog \"%s\" [%s]\n", dialog.caption.c_str(),
+                    robot::styleText(dialog.style).c_str());
+        if (!dialog.text.empty()) std::printf("robot:   text: %s\n", oneLine(dialog.text).c_str());
+        if (!shots.empty()) {
+          const std::string file = shots + "\\dialog" + std::to_string(++shot) + ".png";
+          if (robot::saveScreenshot(dialog.window, file))
+            std::printf("robot:   screenshot: %s\n", file.c_str());
+        }
+        const auto rule = answers.find(dialog.caption);
+        const std::string button = rule != answers.end() ? rule->second : robot::goOnButton(dialog);
+        if (!button.empty()) std::printf("robot:   clicks \"%s\"\n", button.c_str());
+        std::fflush(stdout);
+        return button;
+      },
+      INFINITE);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  std::printf("robot: %s ended with exit code %lu\n", program.c_str(), code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Helpers of the Windows-side tests: scratch folders, files, child processes.
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+// A folder of its own below the temporary folder, removed with everything in
+// it when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix = "t");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+void makeFolders(const std::string& path);  // every missing folder of the path
+void removeTree(const std::string& path);
+
+// A path known at build time in the host's form, as this program sees it.
+std::string hostPath(const std::string& path);
+
+// A program started by a test, killed if the test ends before it does.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Runs `program` with `arguments` (the text after the program's name).
+  bool start(const std::string& program, const std::string& arguments,
+             const std::string& folder = "");
+  DWORD id() const { return info_.dwProcessId; }
+  HANDLE handle() const { return info_.hProcess; }
+  // The exit code, or STILL_ACTIVE when it has not ended within the time.
+  DWORD waitForExit(DWORD timeoutMs);
+  void kill();
+
+ private:
+  PROCESS_INFORMATION info_ = {};
+};
+
+}  // namespace testing_support

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Checks the shipped i686 binaries as the terminal and Windows will see them.
+
+check-binaries.py --exe Marvolt.exe [--dll Lumarel.dll --exports exports.def]
+
+Marvolt.exe: PE32 for i386, a GUI program, a manifest that asks for
+requireAdministrator and version 6 of the common controls. Lumarel.dll: PE32
+for i386, exactly the exports listed in the module-definition file, by plain
+names. Both: no DLL outside the Windows system DLLs.
+"""
+import argparse
+import struct
+import sys
+
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
+    "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "winhttp.dll", "shlwapi.dll", "msvcrt.dll",
+    "ws2_32.dll", "version.dll", "uuid.dll", "urlmon.dll", "wininet.dll", "crypt32.dll",
+    "bcrypt.dll", "ntdll.dll", "imm32.dll", "winmm.dll", "psapi.dll", "userenv.dll",
+    "atl.dll", "secur32.dll", "rpcrt4.dll", "shcore.dll", "uxtheme.dll", "dbghelp.dll",
+}
+MACHINE_I386 = 0x14C
+SUBSYSTEM_GUI = 2
+RT_MANIFEST = 24
+
+
+class Pe:
+    def __init__(self, path):
+        self.path = path
+        with open(path, "rb") as f:
+            self.data = f.read()
+        d = self.data
+        if d[:2] != b"MZ":
+            raise ValueError("not an MZ file")
+        pe = struct.unpack_from("<I", d, 0x3C)[0]
+        if d[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.machine, nsec, _, _, _, optsize, self.characteristics = struct.unpack_from(
+            "<HHIIIHH", d, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", d, opt)[0]
+        if self.magic == 0x10B:
+            self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
+            ndirs_at, dirs_at = opt + 92, opt + 96
+        else:
+            self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
+            ndirs_at, dirs_at = opt + 108, opt + 112
+        ndirs = struct.unpack_from("<I", d, ndirs_at)[0]
+        self.dirs = [struct.unpack_from("<II", d, dirs_at + 8 * i) for i in range(ndirs)]
+        sec = opt + optsize
+        self.sections = []
+        for i in range(nsec):
+            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", d, sec + 40 * i)
+            self.sections.append((va, max(vsize, rawsize), rawptr))
+
+    def offset(self, rva):
+        for va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return rva - va + raw
+        raise ValueError("address %#x outside every section" % rva)
+
+    def cstr(self, rva):
+        o = self.offset(rva)
+        return self.data[o:self.data.index(b"\0", o)].decode("latin-1")
+
+    def exports(self):
+        rva, size = self.dirs[0]
+        if not rva:
+            return None, []
+        o = self.offset(rva)
+        name_rva = struct.unpack_from("<I", self.data, o + 12)[0]
+        nnames = struct.unpack_from("<I", self.data, o + 24)[0]
+        names_rva = struct.unpack_from("<I", self.data, o + 32)[0]
+        names = [self.cstr(struct.unpack_from("<I", self.data, self.offset(names_rva) + 4 * i)[0])
+                 for i in range(nnames)]
+        return self.cstr(name_rva), names
+
+    def imports(self):
+        rva, _ = self.dirs[1]
+        found = []
+        if not rva:
+            return found
+        o = self.offset(rva)
+        while True:
+            fields = struct.unpack_from("<IIIII", self.data, o)
+            if not any(fields):
+                return found
+            found.append(self.cstr(fields[3]))
+            o += 20
+
+    def manifests(self):
+        rva, _ = self.dirs[2] if len(self.dirs) > 2 else (0, 0)
+        if not rva:
+            return []
+        base = self.offset(rva)
+        d = self.data
+
+        def entries(at):
+            named, ids = struct.unpack_from("<HH", d, at + 12)
+            for i in range(named + ids):
+                ident, target = struct.unpack_from("<II", d, at + 16 + 8 * i)
+                yield ident, target
+
+        out = []
+        for ident, target in entries(base):
+            if ident != RT_MANIFEST or not target & 0x80000000:
+                continue
+            for _, t2 in entries(base + (target & 0x7FFFFFFF)):
+                for _, t3 in entries(base + (t2 & 0x7FFFFFFF)):
+                    data_rva, size = struct.unpack_from("<II", d, base + (t3 & 0x7FFFFFFF))
+                    o = self.offset(data_rva)
+                    out.append(d[o:o + size].decode("utf-8", "replace"))
+        return out
+
+
+def expected_exports(def_path):
+    names, in_exports = [], False
+    for line in open(def_path):
+        line = line.split(";")[0].strip()
+        if not line:
+            continue
+        if line.upper() == "EXPORTS":
+            in_exports = True
+        elif in_exports:
+            names.append(line.split()[0].split("=")[0])
+    return names
+
+
+def check_common(pe, problems):
+    if pe.magic != 0x10B or pe.machine != MACHINE_I386:
+        problems.append("%s: not PE32 for i386 (machine %#x)" % (pe.path, pe.machine))
+    for dll in pe.imports():
+        if dll.lower() not in SYSTEM_DLLS and not dll.lower().startswith("api-ms-win-"):
+            problems.append("%s: needs %s, which is not a Windows system DLL" % (pe.path, dll))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe")
+    parser.add_argument("--dll")
+    parser.add_argument("--exports")
+    args = parser.parse_args()
+    problems = []
+    if args.exe:
+        pe = Pe(args.exe)
+        check_common(pe, problems)
+        if pe.subsystem != SUBSYSTEM_GUI:
+            problems.append("%s: subsystem %d, not a GUI program" % (args.exe, pe.subsystem))
+        manifest = "".join(pe.manifests())
+        if 'level="requireAdministrator"' not in manifest:
+            problems.append("%s: the manifest does not ask for requireAdministrator" % args.exe)
+        if 'name="Microsoft.Windows.Common-Controls"' not in manifest or 'version="6.0.0.0"' not in manifest:
+            problems.append("%s: the manifest does not ask for common controls 6" % args.exe)
+        print("%s: PE32 i386, GUI, imports %s" % (args.exe, ", ".join(sorted(set(pe.imports())))))
+    if args.dll:
+        pe = Pe(args.dll)
+        check_common(pe, problems)
+        if not pe.characteristics & 0x2000:
+            problems.append("%s: not a DLL" % args.dll)
+        name, names = pe.exports()
+        wanted = expected_exports(args.exports)
+        if name != "Lumarel.dll":
+            problems.append("%s: export table names %r, not Lumarel.dll" % (args.dll, name))
+        if sorted(names) != sorted(wanted):
+            problems.append("%s: exports %s, expected %s" % (args.dll, sorted(names), sorted(wanted)))
+        for n in names:
+            if "@" in n:
+                problems.append("%s: export %s is decorated" % (args.dll, n))
+        print("%s: PE32 i386 DLL, %d exports: %s" % (args.dll, len(names), " ".join(sorted(names))))
+    for p in problems:
+        print("check-binaries: " + p, file=sys.stderr)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
