@@ -180,6 +180,11 @@ UINT recogniseIcon(HWND iconControl) {
   return 0;
 }
 
+DWORD WINAPI runWork(LPVOID work) {
+  (*static_cast<std::function<void()>*>(work))();
+  return 0;
+}
+
 UINT buttonStyle(const std::vector<int>& ids) {
   auto has = [&](int id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
   if (has(IDYES) && has(IDNO)) return has(IDCANCEL) ? MB_YESNOCANCEL : MB_YESNO;
@@ -281,6 +286,26 @@ std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
     if (!button.empty()) clickButton(*dialog, button);
     seen.push_back(std::move(*dialog));
   }
+  return seen;
+}
+
+std::vector<Dialog> answerWhile(const std::function<void()>& work,
+                                const std::function<std::string(const Dialog&)>& choose,
+                                DWORD timeoutMs) {
+  HANDLE thread = CreateThread(nullptr, 0, runWork,
+                               const_cast<std::function<void()>*>(&work), 0, nullptr);
+  if (!thread) {
+    work();
+    return {};
+  }
+  std::vector<Dialog> seen = answerUntilExit(thread, GetCurrentProcessId(), choose, timeoutMs);
+  while (WaitForSingleObject(thread, 100) == WAIT_TIMEOUT) {
+    for (HWND window : topLevelWindows(GetCurrentProcessId())) {
+      const Dialog stuck = describe(window);
+      clickButton(stuck, goOnButton(stuck));
+    }
+  }
+  CloseHandle(thread);
   return seen;
 }
 

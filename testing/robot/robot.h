@@ -47,6 +47,13 @@ std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
                                     const std::function<std::string(const Dialog&)>& choose,
                                     DWORD timeoutMs);
 
+// Runs `work` on a thread of its own while this thread answers the dialogs it
+// shows in this process. Should `work` still be running after the time, its
+// windows are answered with goOnButton until it ends, so a test never hangs.
+std::vector<Dialog> answerWhile(const std::function<void()>& work,
+                                const std::function<std::string(const Dialog&)>& choose,
+                                DWORD timeoutMs);
+
 // The button a person wanting to go on would click: Yes, else OK, else the first.
 std::string goOnButton(const Dialog& dialog);
 

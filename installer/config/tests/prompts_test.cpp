@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
@@ -74,47 +72,30 @@ TEST_F(PromptTest, LongValueIsCutAt1998Characters) {
   EXPECT_EQ(readPrompt(dir / "none.ini", "Error", longDefault.c_str()), std::string(1998, 'd'));
 }
 
-// Shows a prompt on a thread of its own while the robot, on this thread, looks
-// for it in this process.
-struct ShownPrompt {
-  std::optional<robot::Dialog> dialog;
-  int answer = -1;
-};
-
-ShownPrompt showAndAnswer(const std::string& ini, const Prompt& prompt, UINT style,
-                          const std::string& expectCaption, const char* button) {
-  auto shown = std::async(std::launch::async,
-                          [&] { return showPrompt(ini, nullptr, prompt, style); });
-  ShownPrompt result;
-  result.dialog = robot::waitForDialog(GetCurrentProcessId(), expectCaption, 3000);
-  if (result.dialog) robot::clickButton(*result.dialog, button);
-  result.answer = shown.get();
-  return result;
-}
-
 TEST_F(PromptTest, MessageShowsTextCaptionAndStyle) {
   write("Error=Two~lines\r\nErrorCaption=Broken\r\n");
-  const auto shown = showAndAnswer(ini, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL, "Broken", "OK");
-  ASSERT_TRUE(shown.dialog);
-  EXPECT_EQ(shown.dialog->text, "Two\rlines");
-  EXPECT_EQ(shown.dialog->style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
-      << robot::styleText(shown.dialog->style);
-  EXPECT_EQ(shown.answer, IDOK);
+  int answer = -1;
+  const auto seen = robot::answerWhile(
+      [&] { answer = showPrompt(ini, nullptr, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL); },
+      [](const robot::Dialog&) { return "OK"; }, 30000);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "Broken");
+  EXPECT_EQ(seen[0].text, "Two\rlines");
+  EXPECT_EQ(seen[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
+      << robot::styleText(seen[0].style);
+  EXPECT_EQ(answer, IDOK);
 }
 
 TEST_F(PromptTest, EmptyTextOrCaptionShowsNothing) {
   const char* files[] = {"Success=\r\n", "SuccessCaption=\r\n", "Success=\r\nSuccessCaption=\r\n"};
   for (const char* file : files) {
     write(file);
-    auto shown = std::async(std::launch::async,
-                            [&] { return showPrompt(ini, nullptr, prompts::Success, MB_OK); });
-    // A box that did appear would wait for a person: close it so the test ends.
-    if (shown.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-      if (auto box = robot::waitForDialog(GetCurrentProcessId(), "Install successful", 1000))
-        robot::clickButton(*box, "OK");
-      ADD_FAILURE() << file << ": a message box was shown";
-    }
-    EXPECT_EQ(shown.get(), 0) << file;
+    int answer = -1;
+    const auto seen = robot::answerWhile(
+        [&] { answer = showPrompt(ini, nullptr, prompts::Success, MB_OK); },
+        [](const robot::Dialog&) { return "OK"; }, 30000);
+    EXPECT_TRUE(seen.empty()) << file;
+    EXPECT_EQ(answer, 0) << file;
   }
   EXPECT_EQ(showPromptMessage(nullptr, "text", "", MB_OK), 0);
   EXPECT_EQ(showPromptMessage(nullptr, "", "caption", MB_OK), 0);

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
@@ -46,29 +44,17 @@ struct Recorder {
   }
 };
 
-// Runs the sequence on a thread while this thread answers the one message box
-// expected (or none), recording what it showed.
+// Runs the sequence on a thread while the robot answers its message boxes.
 struct Run {
   bool completed = false;
-  std::optional<robot::Dialog> box;
+  std::vector<robot::Dialog> boxes;
 };
 
 Run runAnswering(InstallRequest& request, const std::string& commandLine,
-                 const MainSequenceSteps& steps, const char* expectCaption) {
-  auto done = std::async(std::launch::async,
-                         [&] { return runMainSequence(request, commandLine, steps); });
+                 const MainSequenceSteps& steps) {
   Run run;
-  if (expectCaption) {
-    run.box = robot::waitForDialog(GetCurrentProcessId(), expectCaption, 5000);
-    if (run.box) robot::clickButton(*run.box, "OK");
-  } else if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-    for (HWND w : robot::topLevelWindows(GetCurrentProcessId())) {
-      auto d = robot::describe(w);
-      ADD_FAILURE() << "unexpected window \"" << d.caption << "\"";
-      robot::clickButton(d, "OK");
-    }
-  }
-  run.completed = done.get();
+  run.boxes = robot::answerWhile([&] { run.completed = runMainSequence(request, commandLine, steps); },
+                                 [](const robot::Dialog&) { return "OK"; }, 30000);
   return run;
 }
 
@@ -82,11 +68,12 @@ class MainSequenceTest : public ::testing::Test {
 };
 
 TEST_F(MainSequenceTest, CommandLineCopySucceedsInOrder) {
-  const auto run = runAnswering(request, "C:\\good", recorder.steps(), "Install successful");
-  ASSERT_TRUE(run.box);
-  EXPECT_EQ(run.box->style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL))
-      << robot::styleText(run.box->style);
-  EXPECT_EQ(run.box->text, installer::prompts::Success.defaultText);
+  const auto run = runAnswering(request, "C:\\good", recorder.steps());
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, "Install successful");
+  EXPECT_EQ(run.boxes[0].style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL))
+      << robot::styleText(run.boxes[0].style);
+  EXPECT_EQ(run.boxes[0].text, installer::prompts::Success.defaultText);
   const std::vector<std::string> expected = {
       "prerequisite", "notifyStart",    "terms",   "mt4setup", "isCopyFolder C:\\good",
       "install 1 old", "run", "refresh", "page", "notifyFinished"};
@@ -96,7 +83,7 @@ TEST_F(MainSequenceTest, CommandLineCopySucceedsInOrder) {
 
 TEST_F(MainSequenceTest, RejectedCommandLineShowsTheDialog) {
   // The same folder in quotes is not a folder.
-  runAnswering(request, "\"C:\\good\"", recorder.steps(), "Install successful");
+  runAnswering(request, "\"C:\\good\"", recorder.steps());
   ASSERT_GE(recorder.calls.size(), 6u);
   EXPECT_EQ(recorder.calls[4], "isCopyFolder \"C:\\good\"");
   EXPECT_EQ(recorder.calls[5], "dialog");
@@ -104,7 +91,7 @@ TEST_F(MainSequenceTest, RejectedCommandLineShowsTheDialog) {
 }
 
 TEST_F(MainSequenceTest, EmptyCommandLineGoesStraightToTheDialog) {
-  runAnswering(request, "", recorder.steps(), "Install successful");
+  runAnswering(request, "", recorder.steps());
   ASSERT_GE(recorder.calls.size(), 5u);
   EXPECT_EQ(recorder.calls[4], "dialog");
 }
@@ -117,39 +104,41 @@ TEST_F(MainSequenceTest, CopyFromTheSetupStepIsTheOnlyTarget) {
     r.copyPaths[0] = "C:\\fresh";
     return true;
   };
-  runAnswering(request, "C:\\good", steps, "Install successful");
+  runAnswering(request, "C:\\good", steps);
   EXPECT_EQ(recorder.calls[4], "install 1 new");  // neither command line nor dialog
 }
 
 TEST_F(MainSequenceTest, FailedInstallShowsTheErrorAndNothingAfter) {
   writeFile(ini, "[Text]\r\nErrorCaption=It failed\r\n");
-  const auto run = runAnswering(request, "C:\\good", recorder.steps(false), "It failed");
-  ASSERT_TRUE(run.box);
-  EXPECT_EQ(run.box->text, "Installation of the software was not successful.");
-  EXPECT_EQ(run.box->style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
-      << robot::styleText(run.box->style);
+  const auto run = runAnswering(request, "C:\\good", recorder.steps(false));
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, "It failed");
+  EXPECT_EQ(run.boxes[0].text, "Installation of the software was not successful.");
+  EXPECT_EQ(run.boxes[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
+      << robot::styleText(run.boxes[0].style);
   EXPECT_TRUE(run.completed);
   EXPECT_EQ(recorder.calls.back(), "install 1 old");
 }
 
 TEST_F(MainSequenceTest, EmptySuccessTextsShowNoMessageButOpenThePage) {
   writeFile(ini, "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n");
-  const auto run = runAnswering(request, "C:\\good", recorder.steps(), nullptr);
+  const auto run = runAnswering(request, "C:\\good", recorder.steps());
   EXPECT_TRUE(run.completed);
+  EXPECT_TRUE(run.boxes.empty());
   EXPECT_EQ(recorder.calls.back(), "notifyFinished");
   EXPECT_NE(std::find(recorder.calls.begin(), recorder.calls.end(), "page"), recorder.calls.end());
 }
 
 TEST_F(MainSequenceTest, EarlyEndsSkipTheRest) {
   auto declined = recorder.steps(true, false);
-  auto run = runAnswering(request, "C:\\good", declined, nullptr);
+  auto run = runAnswering(request, "C:\\good", declined);
   EXPECT_FALSE(run.completed);
   EXPECT_EQ(recorder.calls.back(), "terms");
 
   Recorder second;
   auto noPrerequisite = second.steps();
   noPrerequisite.checkPrerequisite = [](const std::string&) { return false; };
-  run = runAnswering(request, "C:\\good", noPrerequisite, nullptr);
+  run = runAnswering(request, "C:\\good", noPrerequisite);
   EXPECT_FALSE(run.completed);
   EXPECT_TRUE(second.calls.empty());
 }
@@ -157,8 +146,9 @@ TEST_F(MainSequenceTest, EarlyEndsSkipTheRest) {
 TEST_F(MainSequenceTest, DialogClosedWithoutChoiceEndsWithoutMessage) {
   auto steps = recorder.steps();
   steps.showInstallDialog = [this](InstallRequest&) { recorder.calls.push_back("dialog"); };
-  const auto run = runAnswering(request, "", steps, nullptr);
+  const auto run = runAnswering(request, "", steps);
   EXPECT_TRUE(run.completed);
+  EXPECT_TRUE(run.boxes.empty());
   EXPECT_EQ(recorder.calls.back(), "dialog");
 }
 

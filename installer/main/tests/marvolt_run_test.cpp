@@ -108,7 +108,23 @@ TEST_F(DotNetKeyTest, PresentKeyAsksNothing) {
                             nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
-  EXPECT_TRUE(installer::checkDotNetPrerequisite(ini));  // would block on a question otherwise
+  bool goOn = false;
+  const auto seen = robot::answerWhile([&] { goOn = installer::checkDotNetPrerequisite(ini); },
+                                       [](const robot::Dialog&) { return "No"; }, 30000);
+  EXPECT_TRUE(seen.empty());
+  EXPECT_TRUE(goOn);
+}
+
+TEST_F(DotNetKeyTest, MissingKeyTheAnswerDecides) {
+  writeFile(ini, "[DotNet]\r\nVersionCheck=350\r\n");
+  for (const char* button : {"Yes", "No"}) {
+    bool goOn = false;
+    const auto seen = robot::answerWhile([&] { goOn = installer::checkDotNetPrerequisite(ini); },
+                                         [&](const robot::Dialog&) { return button; }, 30000);
+    ASSERT_EQ(seen.size(), 1u) << button;
+    EXPECT_EQ(seen[0].caption, ".NET Framework");
+    EXPECT_EQ(goOn, std::string(button) == "Yes") << button;
+  }
 }
 
 TEST(DotNetCheck, VersionsAndTheirKeys) {
