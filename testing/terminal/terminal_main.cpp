@@ -1,0 +1,247 @@
+// terminal.exe [--title TEXT] [--charts N]
+//
+// A stand-in for the MetaTrader 4 terminal: a main window whose class name
+// contains "MetaTrader" and whose title is TEXT, N chart child windows that
+// record every tick message, Lumarel.dll loaded by name, and a control pipe
+// (protocol.h) through which tests call the library's exports.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testing/terminal/protocol.h"
+
+namespace {
+
+struct Tick {
+  WPARAM wParam;
+  LPARAM lParam;
+  long long microseconds;  // of the performance counter, the same in every process
+};
+
+HWND mainWindow = nullptr;
+std::vector<HWND> charts;
+UINT tickMessage = 0;
+std::mutex ticksLock;
+std::map<HWND, std::vector<Tick>> ticks;
+std::vector<HMODULE> libraryReferences;
+std::map<std::string, HANDLE> heldFiles;
+
+long long nowMicroseconds() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
+}
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == tickMessage && tickMessage != 0) {
+    std::lock_guard<std::mutex> lock(ticksLock);
+    ticks[window].push_back({wParam, lParam, nowMicroseconds()});
+    return 0;
+  }
+  if (message == WM_DESTROY && window == mainWindow) PostQuitMessage(0);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND windowOf(int index) {
+  if (index == -1) return mainWindow;
+  if (index < 0 || index >= static_cast<int>(charts.size())) return nullptr;
+  return charts[index];
+}
+
+std::string intAnswer(long long v) { return "ok i:" + std::to_string(v); }
+
+// Calls an export with up to eight arguments of pointer width: ints and text
+// pointers both fit, and each function takes exactly the ones it declares.
+std::string callExport(const std::string& name, const std::vector<std::string>& args) {
+  if (libraryReferences.empty()) return "err library not loaded";
+  FARPROC proc = GetProcAddress(libraryReferences.front(), name.c_str());
+  if (!proc) return "err no export " + name;
+  std::vector<std::string> texts;
+  texts.reserve(args.size());
+  std::vector<std::intptr_t> values;
+  for (const auto& a : args) {
+    if (a.rfind("i:", 0) == 0) {
+      values.push_back(static_cast<std::intptr_t>(static_cast<int>(std::strtoll(a.c_str() + 2, nullptr, 10))));
+    } else if (a.rfind("s:", 0) == 0) {
+      texts.push_back(test_terminal::fromHex(a.substr(2)));
+      values.push_back(reinterpret_cast<std::intptr_t>(texts.back().data()));
+    } else if (a.rfind("w:", 0) == 0) {
+      values.push_back(static_cast<int>(reinterpret_cast<std::intptr_t>(windowOf(std::atoi(a.c_str() + 2)))));
+    } else if (a == "m:") {
+      values.push_back(static_cast<int>(reinterpret_cast<std::intptr_t>(mainWindow)));
+    } else if (a == "n:") {
+      values.push_back(0);
+    } else {
+      return "err bad argument " + a;
+    }
+  }
+  using P = std::intptr_t;
+  std::intptr_t v[8] = {};
+  for (std::size_t i = 0; i < values.size() && i < 8; ++i) v[i] = values[i];
+  long long result = 0;
+  switch (values.size()) {
+    case 0: result = reinterpret_cast<long long(__stdcall*)()>(proc)(); break;
+    case 1: result = reinterpret_cast<P(__stdcall*)(P)>(proc)(v[0]); break;
+    case 2: result = reinterpret_cast<P(__stdcall*)(P, P)>(proc)(v[0], v[1]); break;
+    case 3: result = reinterpret_cast<P(__stdcall*)(P, P, P)>(proc)(v[0], v[1], v[2]); break;
+    case 6:
+      result = reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5]);
+      break;
+    case 8:
+      result = reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3],
+                                                                            v[4], v[5], v[6], v[7]);
+      break;
+    default: return "err unsupported argument count";
+  }
+  if (name == "LM_GetMessages" || name == "LM_QueryInternetMessages") {
+    const char* text = reinterpret_cast<const char*>(static_cast<std::intptr_t>(result));
+    return text ? "ok s:" + test_terminal::toHex(text) : std::string("ok n:");
+  }
+  if (name == "TimeUTC") return intAnswer(result);
+  // Everything else returns a 32-bit int: only the low half is meaningful.
+  return intAnswer(static_cast<int>(result));
+}
+
+std::string handle(const std::string& line) {
+  std::istringstream in(line);
+  std::string command;
+  in >> command;
+  std::vector<std::string> args;
+  for (std::string a; in >> a;) args.push_back(a);
+  auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+
+  if (command == "call") {
+    const std::string name = arg(0);
+    args.erase(args.begin());
+    return callExport(name, args);
+  }
+  if (command == "chart") return intAnswer(static_cast<int>(reinterpret_cast<std::intptr_t>(windowOf(std::atoi(arg(0).c_str())))));
+  if (command == "main") return intAnswer(static_cast<int>(reinterpret_cast<std::intptr_t>(mainWindow)));
+  if (command == "ticks" || command == "clearticks") {
+    HWND window = windowOf(std::atoi(arg(0).c_str()));
+    std::lock_guard<std::mutex> lock(ticksLock);
+    if (command == "clearticks") {
+      ticks[window].clear();
+      return "ok";
+    }
+    std::string answer = "ok";
+    for (const auto& t : ticks[window])
+      answer += " " + std::to_string(t.wParam) + "," + std::to_string(t.lParam) + "," + std::to_string(t.microseconds);
+    return answer;
+  }
+  if (command == "closechart") {
+    HWND window = windowOf(std::atoi(arg(0).c_str()));
+    if (!window || window == mainWindow) return "err no chart";
+    SendMessageA(window, WM_CLOSE, 0, 0);  // destroyed by its own thread
+    return "ok";
+  }
+  if (command == "freelib") {
+    for (HMODULE m : libraryReferences) FreeLibrary(m);
+    libraryReferences.clear();
+    return "ok";
+  }
+  if (command == "loadlib") {
+    HMODULE m = LoadLibraryA("Lumarel.dll");
+    if (!m) return "err LoadLibrary " + std::to_string(GetLastError());
+    libraryReferences.push_back(m);
+    return "ok";
+  }
+  if (command == "wait") {
+    HANDLE object = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(std::atoi(arg(0).c_str())));
+    const DWORD r = WaitForSingleObject(object, static_cast<DWORD>(std::atoi(arg(1).c_str())));
+    return r == WAIT_OBJECT_0 ? "ok signaled" : r == WAIT_TIMEOUT ? "ok timeout" : "ok failed";
+  }
+  if (command == "hold" || command == "unhold") {
+    const std::string path = test_terminal::fromHex(arg(0));
+    if (command == "unhold") {
+      auto found = heldFiles.find(path);
+      if (found == heldFiles.end()) return "err not held";
+      CloseHandle(found->second);
+      heldFiles.erase(found);
+      return "ok";
+    }
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "err open " + std::to_string(GetLastError());
+    heldFiles[path] = file;
+    return "ok";
+  }
+  if (command == "quit") {
+    PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+    return "ok";
+  }
+  return "err unknown command";
+}
+
+DWORD WINAPI controlThread(LPVOID) {
+  const std::string name = test_terminal::pipeName(GetCurrentProcessId());
+  for (;;) {
+    HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                   PIPE_UNLIMITED_INSTANCES, 1 << 16, 1 << 16, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return 1;
+    if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+      std::string pending;
+      char buffer[65536];
+      DWORD got = 0;
+      while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        pending.append(buffer, got);
+        for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+          const std::string answer = handle(pending.substr(0, end)) + "\n";
+          pending.erase(0, end + 1);
+          DWORD written = 0;
+          WriteFile(pipe, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
+        }
+      }
+    }
+    DisconnectNamedPipe(pipe);
+    CloseHandle(pipe);
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  std::string title = "Test terminal";
+  int chartCount = 1;
+  for (int i = 1; i < __argc; ++i) {
+    const std::string a = __argv[i];
+    if (a == "--title" && i + 1 < __argc) title = __argv[++i];
+    else if (a == "--charts" && i + 1 < __argc) chartCount = std::atoi(__argv[++i]);
+  }
+  tickMessage = RegisterWindowMessageA("MetaTrader4_Internal_Message");
+
+  WNDCLASSA frame = {};
+  frame.lpfnWndProc = windowProc;
+  frame.hInstance = instance;
+  frame.lpszClassName = "MetaTrader4TestTerminal";
+  frame.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
+  RegisterClassA(&frame);
+  WNDCLASSA chart = frame;
+  chart.lpszClassName = "TestChart";
+  chart.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  RegisterClassA(&chart);
+
+  mainWindow = CreateWindowExA(0, frame.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                               0, 0, 800, 600, nullptr, nullptr, instance, nullptr);
+  for (int i = 0; i < chartCount; ++i) {
+    charts.push_back(CreateWindowExA(0, chart.lpszClassName, ("Chart " + std::to_string(i)).c_str(),
+                                     WS_CHILD | WS_VISIBLE | WS_BORDER, 10 + i * 30, 10 + i * 30, 400,
+                                     300, mainWindow, nullptr, instance, nullptr));
+  }
+  // As the terminal does for the first program that imports it.
+  if (HMODULE library = LoadLibraryA("Lumarel.dll")) libraryReferences.push_back(library);
+  CloseHandle(CreateThread(nullptr, 0, controlThread, nullptr, 0, nullptr));
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}

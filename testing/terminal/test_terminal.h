@@ -1,0 +1,78 @@
+#pragma once
+// Tests' side of the test terminal: start one in a copy folder, call the
+// library's exports in it as an MQL4 program would, read what its charts got.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testing/support/test_support.h"
+
+namespace test_terminal {
+
+// One argument of an export call.
+struct Arg {
+  std::string wire;
+  static Arg i(long long value) { return {"i:" + std::to_string(value)}; }
+  static Arg s(const std::string& text);
+  static Arg chart(int index) { return {"w:" + std::to_string(index)}; }
+  static Arg mainWindow() { return {"m:"}; }
+  static Arg null() { return {"n:"}; }
+};
+
+struct Value {
+  bool ok = false;
+  bool isNull = false;
+  long long number = 0;
+  std::string text;
+  std::string error;
+};
+
+struct Tick {
+  long long wParam;
+  long long lParam;
+  long long microseconds;
+};
+
+// Makes the folder layout of a copy (experts, config, history, profiles) with
+// terminal.exe and Lumarel.dll in its root. Returns the root.
+std::string makeCopyFolder(const std::string& root);
+
+std::string testTerminalExe();
+std::string lumarelDll();
+
+class TestTerminal {
+ public:
+  ~TestTerminal();
+  // Starts copyFolder\terminal.exe and connects to its control pipe.
+  bool start(const std::string& copyFolder, const std::string& title = "1: Test", int charts = 1);
+  DWORD processId() const { return process_.id(); }
+  HANDLE process() const { return process_.handle(); }
+
+  Value call(const std::string& name, const std::vector<Arg>& args = {});
+  int callInt(const std::string& name, const std::vector<Arg>& args = {});
+  HWND chart(int index);
+  HWND mainWindow();
+  std::vector<Tick> ticks(int chart);  // -1: the main window
+  void clearTicks(int chart);
+  bool closeChart(int chart);
+  bool freeLibrary();
+  bool loadLibrary();
+  // "signaled", "timeout" or "failed" for a kernel object of the terminal.
+  std::string wait(int handle, int milliseconds);
+  bool hold(const std::string& path);
+  bool unhold(const std::string& path);
+  // Asks the terminal to end and waits for it; kills it if it does not.
+  DWORD quit();
+  void kill() { process_.kill(); }
+
+  std::string request(const std::string& line);
+
+ private:
+  testing_support::ChildProcess process_;
+  HANDLE pipe_ = INVALID_HANDLE_VALUE;
+  std::string pending_;
+};
+
+}  // namespace test_terminal
