@@ -12,8 +12,8 @@ namespace lumarel {
 
 // Kinds keep the handles of one family from being taken for another's.
 enum class HandleKind : std::uint32_t {
-  LocalSender = 1,
-  LocalReceiver = 2,
+  LocalChannel = 1,  // senders and receivers alike: either may send and take
+  Spare = 2,
   InternetReceiver = 3,
   InternetSender = 4,
 };

@@ -14,6 +14,11 @@
 //   closechart K       destroys chart K
 //   freelib / loadlib  frees every reference the terminal holds / loads it again
 //   wait H MS          waits for the kernel object H: ok signaled | ok timeout | ok failed
+//   autodrain K H      chart K calls LM_GetMessages(H) each time it is woken with
+//                      lParam 1, as a receiving program does
+//   drained K          what those calls returned: ok <hex> ...
+//   lockmutex NAMEHEX  takes the named mutex and never releases it
+//   ping               answers ok
 //   hold PATH / unhold PATH
 //                      opens a file without sharing / closes it
 //   quit               ends the terminal

@@ -31,6 +31,11 @@ std::mutex ticksLock;
 std::map<HWND, std::vector<Tick>> ticks;
 std::vector<HMODULE> libraryReferences;
 std::map<std::string, HANDLE> heldFiles;
+// Charts whose program takes its messages whenever it is woken (lParam 1),
+// as a receiving MQL4 program does, and what each take returned.
+std::map<HWND, int> drainHandles;
+std::map<HWND, std::vector<std::string>> drained;
+using GetMessagesFn = const char*(__stdcall*)(int);
 
 long long nowMicroseconds() {
   LARGE_INTEGER now, frequency;
@@ -43,6 +48,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   if (message == tickMessage && tickMessage != 0) {
     std::lock_guard<std::mutex> lock(ticksLock);
     ticks[window].push_back({wParam, lParam, nowMicroseconds()});
+    auto drain = drainHandles.find(window);
+    if (drain != drainHandles.end() && lParam == 1 && !libraryReferences.empty()) {
+      auto take = reinterpret_cast<GetMessagesFn>(GetProcAddress(libraryReferences.front(), "LM_GetMessages"));
+      const char* text = take ? take(drain->second) : nullptr;
+      if (text && *text) drained[window].push_back(text);
+    }
     return 0;
   }
   if (message == WM_DESTROY && window == mainWindow) PostQuitMessage(0);
@@ -136,6 +147,24 @@ std::string handle(const std::string& line) {
       answer += " " + std::to_string(t.wParam) + "," + std::to_string(t.lParam) + "," + std::to_string(t.microseconds);
     return answer;
   }
+  if (command == "autodrain" || command == "drained") {
+    HWND window = windowOf(std::atoi(arg(0).c_str()));
+    std::lock_guard<std::mutex> lock(ticksLock);
+    if (command == "autodrain") {
+      drainHandles[window] = std::atoi(arg(1).c_str());
+      return "ok";
+    }
+    std::string answer = "ok";
+    for (const auto& text : drained[window]) answer += " " + test_terminal::toHex(text);
+    return answer;
+  }
+  if (command == "lockmutex") {
+    // Takes a mutex and never lets it go: a program that dies holding it.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, test_terminal::fromHex(arg(0)).c_str());
+    if (!mutex) return "err mutex " + std::to_string(GetLastError());
+    return WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0 ? "ok" : "err wait";
+  }
+  if (command == "ping") return "ok";
   if (command == "closechart") {
     HWND window = windowOf(std::atoi(arg(0).c_str()));
     if (!window || window == mainWindow) return "err no chart";

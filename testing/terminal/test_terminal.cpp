@@ -112,6 +112,21 @@ std::string TestTerminal::wait(int handle, int milliseconds) {
   return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : answer;
 }
 
+bool TestTerminal::autoDrain(int chart, int handle) {
+  return request("autodrain " + std::to_string(chart) + " " + std::to_string(handle)) == "ok";
+}
+
+std::vector<std::string> TestTerminal::drained(int chart) {
+  const std::string answer = request("drained " + std::to_string(chart));
+  std::vector<std::string> texts;
+  if (answer.rfind("ok", 0) != 0) return texts;
+  std::istringstream in(answer.substr(2));
+  for (std::string item; in >> item;) texts.push_back(fromHex(item));
+  return texts;
+}
+
+bool TestTerminal::lockMutex(const std::string& name) { return request("lockmutex " + toHex(name)) == "ok"; }
+
 bool TestTerminal::hold(const std::string& path) { return request("hold " + toHex(path)) == "ok"; }
 bool TestTerminal::unhold(const std::string& path) { return request("unhold " + toHex(path)) == "ok"; }
 

@@ -61,6 +61,9 @@ class TestTerminal {
   bool loadLibrary();
   // "signaled", "timeout" or "failed" for a kernel object of the terminal.
   std::string wait(int handle, int milliseconds);
+  bool autoDrain(int chart, int handle);
+  std::vector<std::string> drained(int chart);
+  bool lockMutex(const std::string& name);
   bool hold(const std::string& path);
   bool unhold(const std::string& path);
   // Asks the terminal to end and waits for it; kills it if it does not.

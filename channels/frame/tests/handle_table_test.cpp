@@ -17,7 +17,7 @@ struct Record {
 };
 
 TEST(HandleTable, FindsWhatItGaveAndNothingElse) {
-  HandleTable<Record> table(HandleKind::LocalSender);
+  HandleTable<Record> table(HandleKind::LocalChannel);
   const int a = table.add(std::make_shared<Record>(1));
   const int b = table.add(std::make_shared<Record>(2));
   ASSERT_GT(a, 0);
@@ -36,7 +36,7 @@ TEST(HandleTable, FindsWhatItGaveAndNothingElse) {
 }
 
 TEST(HandleTable, ReleasedHandleStaysUnknownWhenItsSlotIsReused) {
-  HandleTable<Record> table(HandleKind::LocalReceiver);
+  HandleTable<Record> table(HandleKind::InternetReceiver);
   const int first = table.add(std::make_shared<Record>(1));
   ASSERT_NE(table.remove(first), nullptr);
   EXPECT_EQ(table.find(first), nullptr);
@@ -48,8 +48,8 @@ TEST(HandleTable, ReleasedHandleStaysUnknownWhenItsSlotIsReused) {
 }
 
 TEST(HandleTable, KindsDoNotMix) {
-  HandleTable<Record> senders(HandleKind::LocalSender);
-  HandleTable<Record> receivers(HandleKind::LocalReceiver);
+  HandleTable<Record> senders(HandleKind::LocalChannel);
+  HandleTable<Record> receivers(HandleKind::InternetReceiver);
   const int s = senders.add(std::make_shared<Record>(1));
   const int r = receivers.add(std::make_shared<Record>(2));
   EXPECT_EQ(receivers.find(s), nullptr);
@@ -59,7 +59,7 @@ TEST(HandleTable, KindsDoNotMix) {
 }
 
 TEST(HandleTable, RecordOutlivesItsReleaseWhileInUse) {
-  HandleTable<Record> table(HandleKind::InternetReceiver);
+  HandleTable<Record> table(HandleKind::InternetSender);
   const int h = table.add(std::make_shared<Record>(7));
   auto inUse = table.find(h);
   table.remove(h);
@@ -79,7 +79,7 @@ TEST(HandleTable, HandlesArePositiveAndUniqueOverManyGenerations) {
 }
 
 TEST(HandleTable, ConcurrentAddFindRemove) {
-  HandleTable<Record> table(HandleKind::LocalSender);
+  HandleTable<Record> table(HandleKind::LocalChannel);
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {

@@ -1,0 +1,301 @@
+// Local channels between test terminal processes, called as MQL4 programs do.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "testing/terminal/test_terminal.h"
+
+namespace {
+
+using test_terminal::Arg;
+using test_terminal::TestTerminal;
+using testing_support::TempDir;
+
+constexpr int kReplaceQueue = 1, kRequireReceiver = 2;
+
+// A channel name no other test uses.
+std::string channelName(const char* base) {
+  static std::atomic<int> counter{0};
+  return std::string(base) + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter++);
+}
+
+class LocalChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test_terminal::makeCopyFolder(copy.path());
+    ASSERT_TRUE(sender.start(copy.path(), "1: Sender", 1));
+    ASSERT_TRUE(receiver.start(copy.path(), "2: Receiver", 2));
+  }
+  void TearDown() override {
+    EXPECT_EQ(sender.quit(), 0u) << "the sending terminal crashed or hung";
+    EXPECT_EQ(receiver.quit(), 0u) << "the receiving terminal crashed or hung";
+  }
+  int startSender(TestTerminal& t, const std::string& name) {
+    return t.callInt("LM_StartSender", {Arg::s(name)});
+  }
+  int startReceiver(TestTerminal& t, const std::string& name, int chart) {
+    return t.callInt("LM_StartReceiver", {Arg::s(name), Arg::chart(chart)});
+  }
+  int send(TestTerminal& t, int handle, const std::string& message, int flags = 0) {
+    return t.callInt("LM_SendMessage", {Arg::i(handle), Arg::s(message), Arg::i(flags)});
+  }
+  std::string take(TestTerminal& t, int handle) {
+    const auto v = t.call("LM_GetMessages", {Arg::i(handle)});
+    EXPECT_TRUE(v.ok && !v.isNull) << "LM_GetMessages gave null: " << v.error;
+    return v.text;
+  }
+  int check(TestTerminal& t, const std::string& name) {
+    return t.callInt("LM_CheckChannel", {Arg::s(name)});
+  }
+  int hasReceiver(TestTerminal& t, const std::string& name) {
+    return t.callInt("LM_ChannelHasReceiver", {Arg::s(name)});
+  }
+  // The wake-ups chart `chart` got, waiting a little for posted ones to land.
+  std::size_t wakeups(TestTerminal& t, int chart, std::size_t atLeast = 0) {
+    std::size_t count = 0;
+    for (int i = 0; i < 100; ++i) {
+      count = 0;
+      for (const auto& tick : t.ticks(chart)) count += tick.wParam == 2 && tick.lParam == 1;
+      if (count >= atLeast) break;
+      Sleep(20);
+    }
+    return count;
+  }
+
+  TempDir copy{"local"};
+  TestTerminal sender, receiver;
+};
+
+TEST_F(LocalChannelTest, MessagesWaitForAReceiverAndArriveTabJoined) {
+  const std::string name = channelName("Orders");
+  const int s = startSender(sender, name);
+  ASSERT_GT(s, 0);
+  EXPECT_EQ(send(sender, s, "buy 1.2345"), 1);
+  EXPECT_EQ(send(sender, s, "line\r\nbreaks"), 1);
+  EXPECT_EQ(hasReceiver(sender, name), 0);
+  EXPECT_EQ(check(sender, name), 23);
+
+  const int r = startReceiver(receiver, name, 0);
+  ASSERT_GT(r, 0);
+  EXPECT_EQ(hasReceiver(sender, name), 1);
+  EXPECT_EQ(take(receiver, r), "buy 1.2345\tline\r\nbreaks");
+  EXPECT_EQ(take(receiver, r), "");
+  EXPECT_EQ(check(sender, name), 0);
+
+  EXPECT_EQ(send(sender, s, "sell"), 1);
+  EXPECT_EQ(wakeups(receiver, 0, 1), 1u) << "the receiver's chart is woken with 2, 1";
+  EXPECT_EQ(wakeups(receiver, 1), 0u) << "only the registered chart is woken";
+  // Any handle of the channel takes the messages, a sender's too.
+  EXPECT_EQ(take(sender, s), "sell");
+
+  EXPECT_EQ(receiver.callInt("LM_ReleaseReceiver", {Arg::i(r)}), 1);
+  EXPECT_EQ(hasReceiver(sender, name), 0);
+  EXPECT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(s)}), 1);
+  EXPECT_EQ(check(sender, name), -1) << "the channel goes with its last handle";
+}
+
+TEST_F(LocalChannelTest, LengthRuleAndMessagesThatDoNotFit) {
+  const std::string name = channelName("Long");
+  const int s = startSender(sender, name);
+  const int r = startReceiver(receiver, name, 0);
+  EXPECT_EQ(send(sender, s, std::string(32762, 'a')), 1);
+  EXPECT_EQ(send(sender, s, ""), 1);  // 32762 + 0: fits, and adds a TAB
+  EXPECT_EQ(check(sender, name), 32763) << "the longest pending text";
+  receiver.clearTicks(0);
+  EXPECT_EQ(send(sender, s, "x"), -2) << "not written, and told so";
+  EXPECT_EQ(check(sender, name), 32763);
+  EXPECT_EQ(wakeups(receiver, 0, 1), 1u) << "woken to drain the full queue";
+  EXPECT_EQ(take(receiver, r), std::string(32762, 'a') + "\t");
+
+  EXPECT_EQ(send(sender, s, std::string(32763, 'b')), -2);
+  EXPECT_EQ(send(sender, s, "keep"), 1);
+  EXPECT_EQ(send(sender, s, std::string(40000, 'c'), kReplaceQueue), -2);
+  EXPECT_EQ(check(sender, name), 0) << "replaceQueue empties the queue even when nothing fits";
+  EXPECT_EQ(send(sender, s, "a"), 1);
+  EXPECT_EQ(send(sender, s, "b", kReplaceQueue), 1);
+  EXPECT_EQ(take(receiver, r), "b");
+}
+
+TEST_F(LocalChannelTest, EmptyMessages) {
+  const std::string name = channelName("Empty");
+  const int s = startSender(sender, name);
+  const int r = startReceiver(receiver, name, 0);
+  EXPECT_EQ(send(sender, s, ""), 1);
+  EXPECT_EQ(check(sender, name), 0) << "an empty message to an empty queue changes nothing";
+  EXPECT_EQ(wakeups(receiver, 0, 1), 1u) << "but still wakes the receiver";
+  EXPECT_EQ(send(sender, s, "a"), 1);
+  EXPECT_EQ(send(sender, s, ""), 1);
+  EXPECT_EQ(take(receiver, r), "a\t");
+}
+
+TEST_F(LocalChannelTest, RequireReceiver) {
+  const std::string name = channelName("Req");
+  const int s = startSender(sender, name);
+  EXPECT_EQ(send(sender, s, "lost", kRequireReceiver), -1);
+  EXPECT_EQ(check(sender, name), 0) << "nothing written";
+  const int r = startReceiver(receiver, name, 0);
+  EXPECT_EQ(send(sender, s, "kept", kRequireReceiver), 1);
+  EXPECT_EQ(take(receiver, r), "kept");
+
+  // A receiver whose chart went away without releasing: still registered.
+  ASSERT_TRUE(receiver.closeChart(0));
+  EXPECT_EQ(hasReceiver(sender, name), 0);
+  EXPECT_EQ(send(sender, s, "stale", kRequireReceiver), 1);
+  EXPECT_EQ(take(sender, s), "stale");
+}
+
+TEST_F(LocalChannelTest, TwoReceiversOnOneChannel) {
+  const std::string name = channelName("Two");
+  const int s = startSender(sender, name);
+  const int first = startReceiver(receiver, name, 0);
+  const int second = startReceiver(receiver, name, 1);
+  ASSERT_NE(first, second);
+  EXPECT_EQ(send(sender, s, "m"), 1);
+  EXPECT_EQ(wakeups(receiver, 1, 1), 1u) << "the later receiver is woken";
+  EXPECT_EQ(wakeups(receiver, 0), 0u);
+  EXPECT_EQ(receiver.callInt("LM_ReleaseReceiver", {Arg::i(first)}), 1);
+  EXPECT_EQ(hasReceiver(sender, name), 0) << "releasing the earlier one clears the registration";
+  EXPECT_EQ(send(sender, s, "n", kRequireReceiver), -1);
+  EXPECT_EQ(take(receiver, second), "m");
+}
+
+TEST_F(LocalChannelTest, NamesAreCaseSensitiveAndMustNotBeEmpty) {
+  const std::string name = channelName("Case");
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  const int s = startSender(sender, name);
+  const int u = startSender(sender, upper);
+  send(sender, s, "lower");
+  EXPECT_EQ(check(sender, upper), 0);
+  EXPECT_EQ(take(sender, u), "");
+  EXPECT_EQ(take(sender, s), "lower");
+
+  EXPECT_EQ(sender.callInt("LM_StartSender", {Arg::s("")}), 0);
+  EXPECT_EQ(sender.callInt("LM_StartSender", {Arg::null()}), 0);
+  EXPECT_EQ(sender.callInt("LM_StartReceiver", {Arg::s(""), Arg::chart(0)}), 0);
+  EXPECT_EQ(sender.callInt("LM_StartReceiver", {Arg::s(name), Arg::i(0)}), 0);
+  EXPECT_EQ(check(sender, ""), -2);
+  EXPECT_EQ(hasReceiver(sender, ""), -2);
+
+  const std::string nobody = channelName("Nobody");
+  EXPECT_EQ(check(sender, nobody), -1);
+  EXPECT_EQ(check(sender, nobody), -1) << "checking left a channel behind";
+  EXPECT_EQ(hasReceiver(sender, nobody), -1);
+}
+
+TEST_F(LocalChannelTest, InventedAndReleasedHandlesAnswerAsHandleZero) {
+  const std::string name = channelName("Stale");
+  const int released = startSender(sender, name);
+  ASSERT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(released)}), 1);
+  for (long long h : {0LL, static_cast<long long>(released), 1LL, -1LL, 0x10000001LL, 0x7FFFFFFFLL, 123456LL}) {
+    EXPECT_EQ(sender.callInt("LM_SendMessage", {Arg::i(h), Arg::s("x"), Arg::i(0)}), 0) << h;
+    const auto taken = sender.call("LM_GetMessages", {Arg::i(h)});
+    EXPECT_TRUE(taken.ok && taken.isNull) << h;
+    EXPECT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(h)}), 1) << h;
+    EXPECT_EQ(sender.callInt("LM_ReleaseReceiver", {Arg::i(h)}), 1) << h;
+  }
+}
+
+TEST_F(LocalChannelTest, AbandonedMutexDoesNotBreakTheChannel) {
+  const std::string name = channelName("Crash");
+  const int s = startSender(sender, name);
+  const int r = startReceiver(receiver, name, 0);
+  {
+    TestTerminal dying;
+    ASSERT_TRUE(dying.start(copy.path(), "3: Dying"));
+    ASSERT_GT(startSender(dying, name), 0);
+    ASSERT_TRUE(dying.lockMutex("MT4FileMutex_" + name));
+    dying.kill();  // dies holding the channel's mutex
+  }
+  EXPECT_EQ(send(sender, s, "after the crash"), 1);
+  EXPECT_EQ(take(receiver, r), "after the crash");
+  EXPECT_EQ(send(sender, s, "and again"), 1);
+  EXPECT_EQ(take(receiver, r), "and again");
+}
+
+TEST_F(LocalChannelTest, UnterminatedQueueIsReadOnlyToTheEndOfTheBlock) {
+  const std::string name = channelName("Faulty");
+  const int s = startSender(sender, name);
+  // A faulty peer fills the whole queue without a terminator.
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, ("MT4Share_" + name).c_str());
+  ASSERT_NE(mapping, nullptr);
+  auto* bytes = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 32768));
+  ASSERT_NE(bytes, nullptr);
+  memset(bytes + 4, 'q', 32764);
+  EXPECT_EQ(check(sender, name), 32764);
+  EXPECT_EQ(send(sender, s, "x"), -2);
+  EXPECT_EQ(take(sender, s), std::string(32764, 'q'));
+  EXPECT_EQ(check(sender, name), 0);
+  UnmapViewOfFile(bytes);
+  CloseHandle(mapping);
+}
+
+// Four sender processes, one receiver that takes its messages when woken.
+TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
+  TempDir copy{"stress"};
+  test_terminal::makeCopyFolder(copy.path());
+  const std::string name = channelName("Stress");
+  TestTerminal receiver;
+  ASSERT_TRUE(receiver.start(copy.path(), "9: Receiver"));
+  const int r = receiver.callInt("LM_StartReceiver", {Arg::s(name), Arg::chart(0)});
+  ASSERT_GT(r, 0);
+  ASSERT_TRUE(receiver.autoDrain(0, r));
+
+  constexpr int kSenders = 4, kMessages = 10000;
+  std::atomic<int> notWritten{0}, failed{0};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < kSenders; ++k) {
+    threads.emplace_back([&, k] {
+      TestTerminal sender;
+      if (!sender.start(copy.path(), std::to_string(k) + ": Sender")) {
+        ++failed;
+        return;
+      }
+      const int s = sender.callInt("LM_StartSender", {Arg::s(name)});
+      for (int n = 0; n < kMessages; ++n) {
+        const int result = sender.callInt(
+            "LM_SendMessage", {Arg::i(s), Arg::s("S" + std::to_string(k) + ":" + std::to_string(n)), Arg::i(0)});
+        if (result == -2) ++notWritten;
+        else if (result != 1) ++failed;
+      }
+      sender.quit();
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failed.load(), 0);
+  EXPECT_EQ(notWritten.load(), 0) << "the receiver kept up, so nothing may be refused";
+
+  // What the wake-ups took, and whatever a last take finds.
+  std::vector<std::string> items;
+  auto collect = [&](const std::string& text) {
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, '\t');) items.push_back(item);
+  };
+  Sleep(200);
+  for (const auto& text : receiver.drained(0)) collect(text);
+  collect(receiver.call("LM_GetMessages", {Arg::i(r)}).text);
+
+  std::map<int, int> next;  // per sender, the number expected next
+  int corrupted = 0, outOfOrder = 0;
+  for (const auto& item : items) {
+    int k = -1, n = -1;
+    char tail = 0;
+    if (std::sscanf(item.c_str(), "S%d:%d%c", &k, &n, &tail) != 2 || k < 0 || k >= kSenders) {
+      ++corrupted;
+      continue;
+    }
+    if (n != next[k]) ++outOfOrder;
+    next[k] = n + 1;
+  }
+  EXPECT_EQ(corrupted, 0);
+  EXPECT_EQ(outOfOrder, 0) << "each sender's messages arrive once and in order";
+  EXPECT_EQ(items.size(), static_cast<std::size_t>(kSenders * kMessages));
+  EXPECT_EQ(receiver.quit(), 0u);
+}
+
+}  // namespace
