@@ -6,7 +6,9 @@
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
 #include "installer/main/com_server.h"
+#include "installer/discovery/discovery.h"
 #include "installer/main/dotnet_check.h"
+#include "installer/ui/progress_window.h"
 
 namespace installer {
 
@@ -35,6 +37,10 @@ void publishIniPath(const std::string& iniPath) { g_publishedIniPath = iniPath; 
 MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
   steps.checkPrerequisite = checkDotNetPrerequisite;
+  steps.isCopyFolder = isCopyFolder;
+  steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
+    return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
+  };
   return steps;
 }
 

@@ -206,6 +206,7 @@ Dialog describe(HWND window) {
   Dialog d;
   d.window = window;
   GetWindowThreadProcessId(window, &d.processId);
+  d.owner = GetWindow(window, GW_OWNER);
   d.caption = windowText(window);
   std::vector<int> ids;
   HWND iconControl = nullptr;

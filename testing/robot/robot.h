@@ -14,6 +14,7 @@ namespace robot {
 struct Dialog {
   HWND window = nullptr;
   DWORD processId = 0;
+  HWND owner = nullptr;
   std::string caption;
   std::string text;                  // the longest static text: a message box's message
   std::vector<std::string> buttons;  // button texts without "&", in child order

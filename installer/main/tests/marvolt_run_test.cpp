@@ -3,43 +3,22 @@
 #include <gtest/gtest.h>
 
 #include "installer/main/dotnet_check.h"
+#include "installer/main/tests/marvolt_runner.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
 namespace {
 
-using testing_support::ChildProcess;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-struct MarvoltRun {
-  DWORD exitCode = STILL_ACTIVE;
-  std::vector<robot::Dialog> dialogs;
-};
-
 class MarvoltRunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(CopyFileA(testing_support::hostPath(MARVOLT_EXE).c_str(), exe.c_str(), FALSE))
-        << "cannot copy " << MARVOLT_EXE << ": " << GetLastError();
+  marvolt_test::MarvoltRun run(const std::string& commandLine,
+                               const std::function<std::string(const robot::Dialog&)>& answer) {
+    return package.run(commandLine, answer);
   }
-
-  // Runs the installer; `answer` picks the button for each dialog it shows.
-  MarvoltRun run(const std::string& commandLine,
-                 const std::function<std::string(const robot::Dialog&)>& answer) {
-    ChildProcess process;
-    MarvoltRun result;
-    if (!process.start(exe, commandLine, package.path())) {
-      ADD_FAILURE() << "cannot start Marvolt.exe: " << GetLastError();
-      return result;
-    }
-    result.dialogs = robot::answerUntilExit(process.handle(), process.id(), answer, 60000);
-    result.exitCode = process.waitForExit(5000);
-    return result;
-  }
-
-  TempDir package{"pkg"};
-  std::string exe = package / "Marvolt.exe";
+  marvolt_test::Package package;
 };
 
 std::string answerDotNet(const robot::Dialog& d, const char* button) {

@@ -1,0 +1,126 @@
+#include "installer/install/install_copy.h"
+
+#include <windows.h>
+
+#include "installer/config/install_ini.h"
+#include "installer/config/prompts.h"
+#include "installer/install/install_rules.h"
+#include "installer/ui/progress_window.h"
+#include "terminal/win_handles.h"
+
+namespace installer {
+
+namespace {
+
+// The installer's own folder, with its backslash.
+std::string sourceFolder() {
+  char path[MAX_PATH] = {};
+  const DWORD got = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string program(path, got < MAX_PATH ? got : 0);
+  return program.substr(0, program.rfind('\\') + 1);
+}
+
+using FolderQuery = UINT(WINAPI*)(LPSTR, UINT);
+
+// A system folder with a backslash, or "" where the system has none.
+std::string systemFolder(FolderQuery query) {
+  char folder[259] = {};
+  const UINT got = query(folder, 259);
+  if (got == 0 || got >= 259) return {};
+  return withBackslash(folder);
+}
+
+std::string destinationFolder(const std::string& root, const std::string& destination) {
+  switch (classifyDestination(destination)) {
+    case Destination::System32: return systemFolder(GetSystemWow64DirectoryA);
+    case Destination::System64: return systemFolder(GetSystemDirectoryA);
+    case Destination::Windows: return systemFolder(GetWindowsDirectoryA);
+    case Destination::CopyFolder: break;
+  }
+  const std::string folder = withBackslash(withBackslash(root) + destination);
+  if (folder.size() <= kMaxPathChars) CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+void showFixedError(const std::string& text, const char* caption) {
+  MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR | MB_SYSTEMMODAL);
+}
+
+bool sourceExists(const std::string& source) {
+  terminal::UniqueFile file(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  return static_cast<bool>(file);
+}
+
+void writeSetting(const std::string& root, const char* key, const std::string& value) {
+  const std::string file = withBackslash(root) + "config\\terminal.ini";
+  if (file.size() > kMaxPathChars) return;
+  WritePrivateProfileStringA("Settings", key, value.c_str(), file.c_str());
+}
+
+// Copies one [Install] entry; false when the copy must count as failed.
+bool installFile(const std::string& iniPath, const std::string& root, const std::string& from,
+                 const std::string& key) {
+  // A path over 259 characters is never cut into another path: the entry
+  // fails as a missing source would, naming the path.
+  const std::string source = from + key;
+  if (source.size() > kMaxPathChars || !sourceExists(source)) {
+    showFixedError(source, kMissingFileCaption);
+    return false;
+  }
+  const std::string value = readValue(iniPath, sections::Install, key, kEntryValueBound);
+  if (value.empty()) {
+    showFixedError(key, kNoDestinationCaption);
+    return true;
+  }
+  const InstallValue target = splitInstallValue(value);
+  const bool ignoreFailure = (target.flags & kIgnoreCopyFailure) != 0;
+  const std::string folder = destinationFolder(root, target.destination);
+  if (folder.empty()) {
+    // This Windows has no such system folder (system32 on 32-bit Windows).
+    if (!ignoreFailure) showFixedError(key, kNoDestinationCaption);
+    return ignoreFailure;
+  }
+  const std::string destination = folder + key;
+  if (destination.size() > kMaxPathChars) {
+    showFixedError(destination, kMissingFileCaption);
+    return false;
+  }
+  if (CopyFileA(source.c_str(), destination.c_str(), FALSE) || ignoreFailure) return true;
+  const std::string text = readPrompt(iniPath, prompts::InUse.textKey, prompts::InUse.defaultText);
+  showPromptMessage(progressWindow(), text, key, MB_ICONERROR | MB_SYSTEMMODAL);
+  return false;
+}
+
+}  // namespace
+
+void markNewInstallation(const std::string& root) { writeSetting(root, "LastScanTime", ""); }
+
+void writeHideHelpMarker(const std::string& root) {
+  writeSetting(root, "LastScanHash", hideHelpMarker(root));
+}
+
+bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy) {
+  const std::string base = withBackslash(root);
+  for (const auto& key : readKeyList(iniPath, sections::Delete)) {
+    const std::string path = base + key;
+    if (path.size() <= kMaxPathChars) DeleteFileA(path.c_str());
+  }
+  for (const auto& key : readKeyList(iniPath, sections::Directories)) {
+    const std::string path = base + key;
+    if (path.size() <= kMaxPathChars) CreateDirectoryA(path.c_str(), nullptr);
+  }
+  bool installed = true;
+  const std::string from = sourceFolder();
+  for (const auto& key : readKeyList(iniPath, sections::Install)) {
+    if (!installFile(iniPath, root, from, key)) installed = false;
+  }
+  // The markers follow the files whatever their result.
+  if (readInt(iniPath, keys::SetNewInstallationMarker) != 0) markNewInstallation(root);
+  if (readInt(iniPath, keys::HideHelp) != 0 ||
+      (readInt(iniPath, keys::HideHelp2) != 0 && newlyInstalledCopy))
+    writeHideHelpMarker(root);
+  return installed;
+}
+
+}  // namespace installer

@@ -1,0 +1,165 @@
+// Marvolt.exe installing a package into a copy named on its command line.
+#include <gtest/gtest.h>
+
+#include "installer/main/tests/marvolt_runner.h"
+#include "testing/terminal/test_terminal.h"
+
+namespace {
+
+using marvolt_test::Package;
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+std::string systemFolder(UINT(WINAPI* query)(LPSTR, UINT)) {
+  char folder[MAX_PATH] = {};
+  query(folder, MAX_PATH);
+  return folder;
+}
+
+std::string unique(const char* base) {
+  return std::string(base) + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) + ".txt";
+}
+
+// A copy folder as the installer sees one: experts and config below its root.
+std::string makeCopy(const std::string& root) {
+  testing_support::makeFolders(root + "\\experts");
+  testing_support::makeFolders(root + "\\config");
+  return root;
+}
+
+TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
+  Package package;
+  const std::string win = unique("w"), s32 = unique("s32_"), wow = unique("wow_"), s64 = unique("s64_");
+  for (const auto& name : {std::string("expert.ex4"), std::string("indicator.ex4"), std::string("lib.dll"),
+                           std::string("data.csv"), std::string("root.txt"), win, s32, wow, s64})
+    package.addFile(name, "bytes of " + name);
+  package.writeIni(
+      "[Info]\r\nSetNewInstallationMarker=1\r\nHideHelp=1\r\n"
+      "[Delete]\r\nexperts\\old.ex4=\r\n"
+      "[Directories]\r\nexperts\\presets=\r\n"
+      "[Install]\r\nexpert.ex4=experts\r\nindicator.ex4=experts\\indicators\r\nlib.dll=experts\\libraries,0\r\n"
+      "data.csv=experts\\files\\\r\nroot.txt=,1\r\n" +
+      win + "=WINDOWS\r\n" + s32 + "=system32\r\n" + wow + "=SysWOW64\r\n" + s64 + "=system64\r\n");
+  // c:\mt4 is the copy whose marker the publisher knows: 55472.
+  testing_support::removeTree("C:\\mt4");
+  const std::string copy = makeCopy("C:\\mt4");
+  testing_support::writeFile(copy + "\\experts\\old.ex4", "old");
+
+  const auto result = package.run("c:\\mt4");
+  EXPECT_EQ(result.exitCode, 0u);
+  ASSERT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
+  EXPECT_EQ(result.dialogs[0].style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL));
+
+  const struct {
+    std::string path, name;
+  } placed[] = {{copy + "\\experts\\expert.ex4", "expert.ex4"},
+                {copy + "\\experts\\indicators\\indicator.ex4", "indicator.ex4"},
+                {copy + "\\experts\\libraries\\lib.dll", "lib.dll"},
+                {copy + "\\experts\\files\\data.csv", "data.csv"},
+                {copy + "\\root.txt", "root.txt"},
+                {systemFolder(GetWindowsDirectoryA) + "\\" + win, win},
+                {systemFolder(GetSystemWow64DirectoryA) + "\\" + s32, s32},
+                {systemFolder(GetSystemWow64DirectoryA) + "\\" + wow, wow},
+                {systemFolder(GetSystemDirectoryA) + "\\" + s64, s64}};
+  for (const auto& p : placed) {
+    EXPECT_EQ(readFile(p.path), "bytes of " + p.name) << p.path;
+    if (p.path.rfind(copy, 0) != 0) DeleteFileA(p.path.c_str());
+  }
+  EXPECT_FALSE(fileExists(copy + "\\experts\\old.ex4")) << "[Delete] entry still there";
+  EXPECT_TRUE(GetFileAttributesA((copy + "\\experts\\presets").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  const std::string settings = readFile(copy + "\\config\\terminal.ini");
+  EXPECT_NE(settings.find("[Settings]"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("LastScanTime=\r\n"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("LastScanHash=55472"), std::string::npos) << settings;
+  testing_support::removeTree(copy);
+}
+
+TEST(InstallRun, QuotedFolderIsNotACopy) {
+  Package package;
+  TempDir copyDir{"copy"};
+  const std::string copy = makeCopy(copyDir.path());
+  package.addFile("expert.ex4", "x");
+  package.writeIni("[Install]\r\nexpert.ex4=experts\r\n");
+  const auto result = package.run("\"" + copy + "\"");
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_TRUE(result.dialogs.empty()) << "no target: the run ends without a message";
+  EXPECT_FALSE(fileExists(copy + "\\experts\\expert.ex4"));
+}
+
+TEST(InstallRun, FileHeldByARunningTerminalFailsTheCopy) {
+  TempDir copyDir{"held"};
+  const std::string copy = test_terminal::makeCopyFolder(copyDir.path());
+  test_terminal::TestTerminal terminal;
+  ASSERT_TRUE(terminal.start(copy, "1: Holding"));
+  ASSERT_TRUE(terminal.hold(copy + "\\experts\\busy.ex4"));
+
+  for (const char* flags : {"", ",1"}) {
+    Package package;
+    package.addFile("busy.ex4", "new");
+    package.addFile("after.ex4", "after");
+    package.writeIni(std::string("[Info]\r\nCaption=Busy Tools\r\n[Text]\r\nInUse=It is in use~Close MT4\r\n"
+                                 "[Install]\r\nbusy.ex4=experts") + flags + "\r\nafter.ex4=experts\r\n");
+    const auto result = package.run(copy);
+    EXPECT_EQ(result.exitCode, 0u);
+    if (*flags == '\0') {
+      ASSERT_EQ(result.captions(), (std::vector<std::string>{"busy.ex4", "Install failed"}));
+      const auto& inUse = result.dialogs[0];
+      EXPECT_EQ(inUse.text, "It is in use\rClose MT4");
+      EXPECT_EQ(inUse.style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL)) << robot::styleText(inUse.style);
+      ASSERT_NE(inUse.owner, nullptr) << "the InUse message is owned by the progress window";
+      ASSERT_FALSE(result.windows.empty()) << "no progress window was seen";
+      EXPECT_EQ(inUse.owner, result.windows[0].window);
+      EXPECT_EQ(result.windows[0].caption, "Busy Tools") << "the progress window has the package's caption";
+      EXPECT_EQ(result.dialogs[1].owner, nullptr);
+      EXPECT_EQ(result.dialogs[1].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL));
+    } else {
+      EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"}) << "flag 1 ignores the failure";
+    }
+    EXPECT_EQ(readFile(copy + "\\experts\\after.ex4"), "after") << "later entries are still copied";
+    DeleteFileA((copy + "\\experts\\after.ex4").c_str());
+  }
+  terminal.unhold(copy + "\\experts\\busy.ex4");
+  terminal.quit();
+}
+
+TEST(InstallRun, MissingSourceAndEmptyDestination) {
+  TempDir copyDir{"miss"};
+  const std::string copy = makeCopy(copyDir.path());
+  {
+    Package package;
+    package.addFile("present.ex4", "here");
+    package.writeIni("[Info]\r\nHideHelp=1\r\n[Install]\r\ngone.ex4=experts\r\npresent.ex4=experts\r\n");
+    const auto result = package.run(copy);
+    ASSERT_EQ(result.captions(), (std::vector<std::string>{"File missing from installation", "Install failed"}));
+    EXPECT_EQ(result.dialogs[0].text, package / "gone.ex4") << "the full path of the source";
+    EXPECT_EQ(result.dialogs[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL));
+    EXPECT_EQ(readFile(copy + "\\experts\\present.ex4"), "here");
+    EXPECT_NE(readFile(copy + "\\config\\terminal.ini").find("LastScanHash="), std::string::npos)
+        << "the markers follow the files whatever their result";
+  }
+  {
+    Package package;
+    package.addFile("nowhere.ex4", "x");
+    package.writeIni("[Install]\r\nnowhere.ex4=\r\n");
+    const auto result = package.run(copy);
+    ASSERT_EQ(result.captions(), (std::vector<std::string>{"No destination for file", "Install successful"}));
+    EXPECT_EQ(result.dialogs[0].text, "nowhere.ex4");
+  }
+}
+
+TEST(InstallRun, PathOverTheLimitIsNeverCutIntoAnother) {
+  TempDir copyDir{"long"};
+  const std::string copy = makeCopy(copyDir.path());
+  Package package;
+  // A key whose source path passes 259 characters; cut, it would name "short.ex4".
+  const std::string key = "short.ex4" + std::string(300 - package.path().size(), 'x');
+  package.addFile("short.ex4", "must not be copied");
+  package.writeIni("[Install]\r\n" + key + "=experts\r\n");
+  const auto result = package.run(copy);
+  ASSERT_EQ(result.captions(), (std::vector<std::string>{"File missing from installation", "Install failed"}));
+  EXPECT_EQ(result.dialogs[0].text, package.path() + "\\" + key);
+  EXPECT_FALSE(fileExists(copy + "\\experts\\short.ex4"));
+}
+
+}  // namespace

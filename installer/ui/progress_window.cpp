@@ -1,0 +1,113 @@
+#include "installer/ui/progress_window.h"
+
+#include <atomic>
+#include <ctime>
+
+#include "installer/config/install_ini.h"
+#include "installer/install/install_copy.h"
+#include "installer/ui/activity_code.h"
+
+namespace installer {
+
+namespace {
+
+constexpr int kTextControl = 213;
+constexpr int kCodeControl = 214;
+constexpr UINT_PTR kTimer = 1;
+constexpr const char* kShowProgressBar = "ShowProgressBar";
+
+// Shared by the main thread and the progress thread, one window at a time.
+std::atomic<HWND> g_progressWindow{nullptr};
+std::atomic<bool> g_progressCloseRequested{false};
+
+INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      const auto* request = reinterpret_cast<const InstallRequest*>(lParam);
+      SetWindowTextA(window, readText(request->iniPath, keys::Caption).c_str());
+      SetDlgItemTextA(window, kTextControl, request->progressText);
+      if (request->showActivityCode) SetPropA(window, kShowProgressBar, reinterpret_cast<HANDLE>(1));
+      SetTimer(window, kTimer, 10, nullptr);
+      return TRUE;
+    }
+    case WM_TIMER:
+      // Read on every tick: a close asked for before this window existed
+      // still takes effect.
+      if (g_progressCloseRequested.load()) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+      } else if (GetPropA(window, kShowProgressBar)) {
+        SYSTEMTIME local;
+        GetLocalTime(&local);
+        const auto code = activityCode(GetTickCount(), local.wMilliseconds,
+                                       static_cast<std::uint32_t>(std::time(nullptr)));
+        SetDlgItemTextA(window, kCodeControl, code.c_str());
+      }
+      return TRUE;
+    case WM_CLOSE:
+      DestroyWindow(window);
+      return TRUE;
+    case WM_DESTROY:
+      KillTimer(window, kTimer);
+      RemovePropA(window, kShowProgressBar);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+struct ProgressStart {
+  InstallRequest* request;
+  HANDLE created;  // set once the window exists, or could not be made
+};
+
+DWORD WINAPI progressThread(LPVOID param) {
+  const ProgressStart start = *static_cast<ProgressStart*>(param);
+  HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), "ProgressDialog", nullptr, progressProc,
+                                   reinterpret_cast<LPARAM>(start.request));
+  if (window) g_progressWindow.store(window);
+  SetEvent(start.created);
+  if (!window) return 0;
+  ShowWindow(window, SW_SHOWNORMAL);
+  MSG message;
+  while (GetMessageA(&message, window, 0, 0) > 0 && IsWindow(window) && message.message != WM_CLOSE)
+    DispatchMessageA(&message);
+  if (IsWindow(window)) DestroyWindow(window);
+  g_progressWindow.store(nullptr);
+  return 0;
+}
+
+}  // namespace
+
+HWND progressWindow() { return g_progressWindow.load(); }
+
+void startProgressWindow(InstallRequest& request) {
+  g_progressCloseRequested.store(false);
+  // Waits (briefly) for the window to exist, so that the messages of the
+  // installation that follows are owned by it and shown in front of it.
+  ProgressStart start{&request, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  if (!start.created) return;
+  if (HANDLE thread = CreateThread(nullptr, 0, progressThread, &start, 0, nullptr)) {
+    HANDLE both[] = {start.created, thread};
+    WaitForMultipleObjects(2, both, FALSE, INFINITE);
+    CloseHandle(thread);
+  }
+  CloseHandle(start.created);
+}
+
+void requestProgressClose() {
+  g_progressCloseRequested.store(true);
+  if (HWND window = g_progressWindow.load()) PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+int installIntoChosenCopies(InstallRequest& request, bool newlyInstalledCopy) {
+  request.progressText = "Installing software...";
+  request.showActivityCode = 0;
+  startProgressWindow(request);
+  int result = 1;
+  for (int i = 0; i < request.copyCount && result == 1; ++i)
+    result = installIntoCopy(request.iniPath, request.copyPaths[i], newlyInstalledCopy) ? 1 : 0;
+  requestProgressClose();
+  return result;
+}
+
+}  // namespace installer
