@@ -19,13 +19,13 @@ function(marvolt_add_test name)
   if(NOT MARVOLT_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEFINES" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEFINES;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
   target_compile_definitions(${name} PRIVATE ${T_DEFINES})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 120)
+                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
 endfunction()
 
 # libFuzzer targets exist only in the host build, which compiles with clang.

@@ -282,9 +282,11 @@ std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
   while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs) {
     auto dialog = waitForAnyDialog(processId, known, 100);
     if (!dialog) continue;
-    known.push_back(dialog->window);
     const std::string button = choose(*dialog);
-    if (!button.empty()) clickButton(*dialog, button);
+    // A dialog still building its controls has not got the button yet: it is
+    // looked at again on the next round.
+    if (!button.empty() && !clickButton(*dialog, button)) continue;
+    known.push_back(dialog->window);
     seen.push_back(std::move(*dialog));
   }
   return seen;

@@ -23,9 +23,10 @@ int usage() {
 
 std::string oneLine(std::string text) {
   std::string out;
-  for (char c : text) {
-    if (c == '\r') continue;
-    out += c == '\n' ? std::string(" / ") : std::string(1, c);
+  // A line break (CR LF, or a lone CR or LF) is shown as " / ".
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i] == '\r' || text[i] == '\n' ? std::string(" / ") : std::string(1, text[i]);
   }
   return out;
 }
@@ -68,8 +69,9 @@ int main(int argc, char** argv) {
   robot::answerUntilExit(
       process.hProcess, process.dwProcessId,
       [&](const robot::Dialog& dialog) {
-        std::printf("robot: dialog \"%s\" [%s]\n", dialog.caption.c_str(),
-                    robot::styleText(dialog.style).c_str());
+        std::printf("robot: %s \"%s\" [%s]\n", dialog.buttons.empty() ? "window" : "dialog",
+                    dialog.caption.c_str(),
+                    dialog.buttons.empty() ? "no buttons" : robot::styleText(dialog.style).c_str());
         if (!dialog.text.empty()) std::printf("robot:   text: %s\n", oneLine(dialog.text).c_str());
         if (!shots.empty()) {
           const std::string file = shots + "\\dialog" + std::to_string(++shot) + ".png";

@@ -1,0 +1,305 @@
+// Discovery against real state of the test prefix: running test terminals,
+// registry entries the tests write and remove, folders they make.
+#include "installer/discovery/discovery.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "testing/robot/robot.h"
+#include "testing/terminal/test_terminal.h"
+
+namespace {
+
+using namespace installer;
+using testing_support::makeFolders;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+constexpr const char* kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr const char* kSharedDlls = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+constexpr const char* kUserKey = "Software\\MetaQuotes Software\\MetaTrader 4";
+
+std::string copyIn(const std::string& root) {
+  makeFolders(root + "\\experts");
+  makeFolders(root + "\\config");
+  return root;
+}
+
+// Registry entries made by one test and removed with it.
+class Registry {
+ public:
+  ~Registry() {
+    for (const auto& k : uninstallKeys_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstall) + "\\" + k).c_str());
+    for (const auto& v : sharedValues_) {
+      HKEY key;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, v.c_str());
+        RegCloseKey(key);
+      }
+    }
+    if (userKey_) RegDeleteKeyA(HKEY_CURRENT_USER, kUserKey);
+  }
+  void uninstallEntry(const std::string& name, const std::string& uninstallString) {
+    setString(HKEY_LOCAL_MACHINE, std::string(kUninstall) + "\\" + name, "UninstallString", uninstallString);
+    uninstallKeys_.push_back(name);
+  }
+  void sharedDll(const std::string& path) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD count = 1;
+    RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+    RegCloseKey(key);
+    sharedValues_.push_back(path);
+  }
+  void userInstallPath(const std::string& path) {
+    setString(HKEY_CURRENT_USER, kUserKey, "InstallPath", path);
+    userKey_ = true;
+  }
+
+ private:
+  static void setString(HKEY root, const std::string& path, const char* name, const std::string& value) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+  }
+  std::vector<std::string> uninstallKeys_, sharedValues_;
+  bool userKey_ = false;
+};
+
+TEST(IsCopyFolder, ExpertsAndTheBrokerLimit) {
+  TempDir dir{"isc"};
+  const std::string copy = copyIn(dir / "copy");
+  const std::string trailing = copy + "\\";
+  makeFolders(dir / "plain");
+  writeFile(dir / "file_experts", "");
+  makeFolders(dir / "fileexp");
+  writeFile(dir / "fileexp\\experts", "not a folder");
+  const std::string noIni = dir / "none.ini";
+  EXPECT_TRUE(isCopyFolder(noIni, copy)) << "experts is enough, terminal.exe is not looked for";
+  EXPECT_TRUE(isCopyFolder(noIni, trailing));
+  EXPECT_FALSE(isCopyFolder(noIni, dir / "plain"));
+  EXPECT_FALSE(isCopyFolder(noIni, dir / "fileexp"));
+  EXPECT_FALSE(isCopyFolder(noIni, dir / "missing"));
+  EXPECT_FALSE(isCopyFolder(noIni, "\"" + copy + "\""));
+
+  const std::string ini = dir / "install.ini";
+  writeFile(copy + "\\config\\Other-Demo.srv", "");
+  for (const char* limit : {"[Info]\r\nLimitToBroker=\r\n", "[Info]\r\n"}) {
+    writeFile(ini, limit);
+    EXPECT_TRUE(isCopyFolder(ini, copy)) << "an empty limit and a missing one are alike";
+  }
+  writeFile(ini, "[Info]\r\nLimitToBroker=Acme\r\n");
+  EXPECT_FALSE(isCopyFolder(ini, copy)) << "only Other-Demo.srv";
+  writeFile(copy + "\\config\\Acme-Live.srv", "");
+  EXPECT_TRUE(isCopyFolder(ini, copy));
+}
+
+TEST(CanonicalizeFolder, RemovesDotsAndMakesAbsolute) {
+  EXPECT_EQ(canonicalizeFolder("C:\\a\\.\\b\\..\\c"), "C:\\a\\c");
+  EXPECT_EQ(canonicalizeFolder("C:\\a\\b\\"), "C:\\a\\b\\");
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  std::string expected = current;
+  if (expected.back() != '\\') expected += '\\';
+  EXPECT_EQ(canonicalizeFolder("rel\\x"), expected + "rel\\x");
+}
+
+class CopyListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    list = CreateWindowExA(0, "LISTBOX", "", LBS_SORT | LBS_HASSTRINGS, 0, 0, 100, 100, nullptr, nullptr,
+                           nullptr, nullptr);
+    button = CreateWindowExA(0, "BUTTON", "Install", WS_DISABLED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    request.iniPath = dir / "install.ini";
+  }
+  void TearDown() override {
+    DestroyWindow(list);
+    DestroyWindow(button);
+  }
+  std::vector<std::string> lines() {
+    std::vector<std::string> all;
+    const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      char text[600] = {};
+      SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+      all.push_back(text);
+    }
+    return all;
+  }
+  int countOf(const std::vector<std::string>& all, const std::string& line) {
+    return static_cast<int>(std::count(all.begin(), all.end(), line));
+  }
+  int linesFor(const std::vector<std::string>& all, const std::string& folder) {
+    int n = 0;
+    for (const auto& l : all) {
+      const auto at = l.find(": ");
+      const std::string f = l[0] == '#' && at != std::string::npos ? l.substr(at + 2) : l;
+      n += lstrcmpiA(f.c_str(), folder.c_str()) == 0;
+    }
+    return n;
+  }
+  TempDir dir{"list"};
+  HWND list = nullptr, button = nullptr;
+  InstallRequest request;
+};
+
+TEST_F(CopyListTest, RunningCopiesSharedDllsAndInstalledPrograms) {
+  const std::string numbered = test_terminal::makeCopyFolder(dir / "Numbered");
+  const std::string lettered = test_terminal::makeCopyFolder(dir / "Lettered");
+  const std::string shared = copyIn(dir / "Shared");
+  const std::string installed = copyIn(dir / "Installed");
+  const std::string lowerCase = copyIn(dir / "LowerCase");
+  const std::string notACopy = dir / "NotACopy";
+  makeFolders(notACopy);
+  test_terminal::TestTerminal first, second;
+  ASSERT_TRUE(first.start(numbered, "42: Demo account"));
+  ASSERT_TRUE(second.start(lettered, "Alpha 7"));
+  Registry registry;
+  registry.sharedDll(shared + "\\Uninstall.exe");
+  registry.sharedDll(notACopy + "\\Uninstall.exe");
+  registry.uninstallEntry("LumarelTestInstalled", installed + "\\Uninstall.exe");
+  registry.uninstallEntry("LumarelTestLower", lowerCase + "\\uninstall.exe");
+  // The running copy once more, in other letter case, from the program list.
+  std::string numberedLower = numbered;
+  for (char& c : numberedLower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  registry.uninstallEntry("LumarelTestSameCopy", numberedLower + "\\Uninstall.exe");
+
+  ASSERT_FALSE(IsWindowEnabled(button));
+  fillCopyList(request, list, button);
+  const auto all = lines();
+  EXPECT_TRUE(IsWindowEnabled(button));
+  EXPECT_EQ(countOf(all, "#42: " + numbered), 1);
+  EXPECT_EQ(linesFor(all, numbered), 1) << "the same copy is listed once, with the running copy's text";
+  EXPECT_EQ(countOf(all, lettered), 1) << "a title beginning with a letter gives the bare folder";
+  EXPECT_EQ(countOf(all, shared), 1);
+  EXPECT_EQ(countOf(all, installed), 1);
+  EXPECT_EQ(linesFor(all, lowerCase), 0) << "the list matches \\Uninstall.exe in exact case";
+  EXPECT_EQ(linesFor(all, notACopy), 0);
+  first.quit();
+  second.quit();
+}
+
+TEST_F(CopyListTest, BrokerLimitAppliesToRegistryCopiesOnly) {
+  const std::string acme = copyIn(dir / "Acme");
+  const std::string other = copyIn(dir / "Other");
+  writeFile(acme + "\\config\\Acme-Demo.srv", "");
+  writeFile(other + "\\config\\Other-Demo.srv", "");
+  writeFile(request.iniPath, "[Info]\r\nLimitToBroker=Acme\r\n");
+  Registry registry;
+  registry.uninstallEntry("LumarelTestAcme", acme + "\\Uninstall.exe");
+  registry.uninstallEntry("LumarelTestOther", other + "\\Uninstall.exe");
+  fillCopyList(request, list, button);
+  const auto all = lines();
+  EXPECT_EQ(countOf(all, acme), 1);
+  EXPECT_EQ(countOf(all, other), 0);
+}
+
+TEST(FindTerminalWindow, ClassNameContainsMetaTrader) {
+  TempDir dir{"find"};
+  const std::string copy = test_terminal::makeCopyFolder(dir / "copy");
+  test_terminal::TestTerminal terminal;
+  ASSERT_TRUE(terminal.start(copy, "7: Find"));
+  EXPECT_EQ(findTerminalWindow(terminal.processId()), terminal.mainWindow());
+  EXPECT_EQ(findTerminalWindow(GetCurrentProcessId()), nullptr);
+  bool listed = false;
+  for (const auto& c : runningCopies())
+    if (c.processId == terminal.processId()) listed = lstrcmpiA(c.folder.c_str(), copy.c_str()) == 0;
+  EXPECT_TRUE(listed) << "the running copy's folder is its terminal.exe's";
+  terminal.quit();
+}
+
+TEST(ScanSetupCopies, SnapshotThenCompare) {
+  TempDir dir{"scan"};
+  const std::string before = copyIn(dir / "Before");
+  const std::string rewritten = copyIn(dir / "Rewritten");
+  const std::string fresh = copyIn(dir / "Fresh");
+  const std::string ini = dir / "install.ini";
+  Registry registry;
+  registry.uninstallEntry("LumarelScanBefore", before + "\\Uninstall.exe");
+  registry.uninstallEntry("LumarelScanRewritten", rewritten + "\\UNINSTALL.EXE");
+
+  SetupCopyList list;
+  EXPECT_EQ(scanSetupCopies(ScanMode::Snapshot, list, ini), -1);
+  ASSERT_GE(list.count, 3);
+  EXPECT_EQ(list.entries[0].folder, "") << "entry 0 stands for the per-user key, missing here";
+  int beforeAt = -1, rewrittenAt = -1;
+  for (int i = 0; i < list.count; ++i) {
+    if (lstrcmpiA(list.entries[i].folder.c_str(), before.c_str()) == 0) beforeAt = i;
+    if (lstrcmpiA(list.entries[i].folder.c_str(), rewritten.c_str()) == 0) rewrittenAt = i;
+  }
+  ASSERT_GT(beforeAt, 0);
+  ASSERT_GT(rewrittenAt, 0) << "any case of \\uninstall.exe is found by the scan";
+  EXPECT_EQ(scanSetupCopies(ScanMode::Compare, list, ini), -1) << "nothing changed yet";
+
+  Sleep(50);
+  registry.uninstallEntry("LumarelScanRewritten", rewritten + "\\uninstall.exe");  // the setup program rewrote it
+  EXPECT_EQ(scanSetupCopies(ScanMode::Compare, list, ini), rewrittenAt);
+  EXPECT_TRUE(list.entries[rewrittenAt].changed);
+  EXPECT_FALSE(list.entries[beforeAt].changed);
+
+  // Each setup run takes a snapshot of its own.
+  SetupCopyList second;
+  scanSetupCopies(ScanMode::Snapshot, second, ini);
+  Sleep(50);
+  registry.uninstallEntry("LumarelScanFresh", fresh + "\\Uninstall.exe");
+  const int found = scanSetupCopies(ScanMode::Compare, second, ini);
+  ASSERT_GT(found, 0);
+  EXPECT_EQ(lstrcmpiA(second.entries[found].folder.c_str(), fresh.c_str()), 0);
+  EXPECT_TRUE(second.entries[found].changed);
+  EXPECT_EQ(found, second.count - 1) << "a new copy is appended";
+
+  SetupCopyList third;
+  scanSetupCopies(ScanMode::Snapshot, third, ini);
+  Sleep(50);
+  registry.userInstallPath(dir / "PerUser");
+  EXPECT_EQ(scanSetupCopies(ScanMode::Compare, third, ini), 0) << "the per-user key, written since the snapshot";
+  EXPECT_EQ(third.entries[0].folder, dir / "PerUser");
+}
+
+}  // namespace
+
+namespace {
+
+// The folder browser as a person uses it: picks a folder and clicks OK, or
+// cancels. Wine's browser has no working edit box, so the folder is picked
+// through the browser's own selection message (this process, so the text
+// pointer is good).
+std::string browseAnswering(const std::string& ini, const std::string& typed, std::vector<robot::Dialog>* seen) {
+  std::string chosen = "unset";
+  *seen = robot::answerWhile(
+      [&] { chosen = installer::browseForCopy(ini, nullptr); },
+      [&](const robot::Dialog& d) -> std::string {
+        if (d.caption == "Not MT4") return "OK";
+        if (typed.empty()) return "Cancel";
+        SendMessageA(d.window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(typed.c_str()));
+        return "OK";
+      },
+      30000);
+  return chosen;
+}
+
+TEST(BrowseForCopy, CancelTypedCopyAndNotACopy) {
+  TempDir dir{"browse"};
+  const std::string copy = copyIn(dir / "Copy");
+  makeFolders(dir / "Plain");
+  const std::string ini = dir / "install.ini";
+  std::vector<robot::Dialog> seen;
+
+  EXPECT_EQ(browseAnswering(ini, "", &seen), "");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_NE(seen[0].text.find("Choose the MT4 folder (containing terminal.exe)"), std::string::npos) << seen[0].text;
+
+  EXPECT_EQ(browseAnswering(ini, copy, &seen), copy);
+  EXPECT_EQ(seen.size(), 1u) << "a copy is taken without a message";
+
+  EXPECT_EQ(browseAnswering(ini, dir / "Plain", &seen), "");
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].caption, "Not MT4");
+  EXPECT_EQ(seen[1].style & MB_ICONMASK, UINT(MB_ICONWARNING));
+}
+
+}  // namespace
