@@ -1,5 +1,6 @@
 // Arbitrary block contents and messages: no read or write outside the block.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -9,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<unsigned char> bytes(lumarel::kChannelBlockSize, 0);
   const std::size_t head = size < 64 ? size : 64;
   // The first bytes (repeated) fill the block as a peer might have left it.
-  for (std::size_t i = 0; head && i < bytes.size(); ++i) bytes[i] = data[i % head];
+  for (std::size_t at = 0; head && at < bytes.size(); at += head)
+    std::memcpy(bytes.data() + at, data, std::min(head, bytes.size() - at));
   lumarel::ChannelBlock block(bytes.data());
   std::string_view rest(reinterpret_cast<const char*>(data) + head, size - head);
   const bool replace = head && (data[0] & 1);

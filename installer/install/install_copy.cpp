@@ -4,6 +4,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
 #include "installer/ui/progress_window.h"
 #include "terminal/win_handles.h"
@@ -117,6 +118,7 @@ bool installIntoCopy(const std::string& iniPath, const std::string& root, bool n
   }
   // The markers follow the files whatever their result.
   if (readInt(iniPath, keys::SetNewInstallationMarker) != 0) markNewInstallation(root);
+  if (readInt(iniPath, keys::DoChartSymbolFixup) != 0) fixChartSymbols(root);
   if (readInt(iniPath, keys::HideHelp) != 0 ||
       (readInt(iniPath, keys::HideHelp2) != 0 && newlyInstalledCopy))
     writeHideHelpMarker(root);

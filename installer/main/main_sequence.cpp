@@ -8,6 +8,7 @@
 #include "installer/main/com_server.h"
 #include "installer/discovery/discovery.h"
 #include "installer/main/dotnet_check.h"
+#include "installer/post_install/post_install.h"
 #include "installer/ui/progress_window.h"
 
 namespace installer {
@@ -41,6 +42,8 @@ MainSequenceSteps installerSteps() {
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
+  steps.runPostInstallPrograms = runPostInstallPrograms;
+  steps.refreshRunningTerminals = refreshRunningTerminals;
   return steps;
 }
 

@@ -60,8 +60,10 @@ int main(int argc, char** argv) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
+  // Started in its own folder, as a double click in the package folder would.
+  const std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
   if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &process)) {
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     std::printf("robot: cannot start %s (error %lu)\n", program.c_str(), GetLastError());
     return 1;
   }

@@ -1,4 +1,4 @@
-// terminal.exe [--title TEXT] [--charts N]
+// terminal.exe [--title TEXT] [--charts N] [--class NAME]
 //
 // A stand-in for the MetaTrader 4 terminal: a main window whose class name
 // contains "MetaTrader" and whose title is TEXT, N chart child windows that
@@ -238,17 +238,19 @@ DWORD WINAPI controlThread(LPVOID) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   std::string title = "Test terminal";
   int chartCount = 1;
+  std::string mainClass = "MetaTrader4TestTerminal";
   for (int i = 1; i < __argc; ++i) {
     const std::string a = __argv[i];
     if (a == "--title" && i + 1 < __argc) title = __argv[++i];
     else if (a == "--charts" && i + 1 < __argc) chartCount = std::atoi(__argv[++i]);
+    else if (a == "--class" && i + 1 < __argc) mainClass = __argv[++i];
   }
   tickMessage = RegisterWindowMessageA("MetaTrader4_Internal_Message");
 
   WNDCLASSA frame = {};
   frame.lpfnWndProc = windowProc;
   frame.hInstance = instance;
-  frame.lpszClassName = "MetaTrader4TestTerminal";
+  frame.lpszClassName = mainClass.c_str();
   frame.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
   RegisterClassA(&frame);
   WNDCLASSA chart = frame;

@@ -9,6 +9,7 @@ namespace test_terminal {
 Arg Arg::s(const std::string& text) { return {"s:" + toHex(text)}; }
 
 std::string testTerminalExe() { return testing_support::hostPath(TEST_TERMINAL_EXE); }
+std::string recorderExe() { return testing_support::hostPath(RECORDER_EXE); }
 std::string lumarelDll() { return testing_support::hostPath(LUMAREL_DLL); }
 
 std::string makeCopyFolder(const std::string& root) {
@@ -25,10 +26,12 @@ TestTerminal::~TestTerminal() {
   process_.kill();
 }
 
-bool TestTerminal::start(const std::string& copyFolder, const std::string& title, int charts) {
+bool TestTerminal::start(const std::string& copyFolder, const std::string& title, int charts,
+                         const std::string& windowClass) {
   const std::string exe = copyFolder + "\\terminal.exe";
-  if (!process_.start(exe, "--title \"" + title + "\" --charts " + std::to_string(charts), copyFolder))
-    return false;
+  std::string arguments = "--title \"" + title + "\" --charts " + std::to_string(charts);
+  if (!windowClass.empty()) arguments += " --class " + windowClass;
+  if (!process_.start(exe, arguments, copyFolder)) return false;
   const std::string name = pipeName(process_.id());
   for (int attempt = 0; attempt < 400 && pipe_ == INVALID_HANDLE_VALUE; ++attempt) {
     pipe_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -40,13 +40,16 @@ struct Tick {
 std::string makeCopyFolder(const std::string& root);
 
 std::string testTerminalExe();
+std::string recorderExe();
 std::string lumarelDll();
 
 class TestTerminal {
  public:
   ~TestTerminal();
   // Starts copyFolder\terminal.exe and connects to its control pipe.
-  bool start(const std::string& copyFolder, const std::string& title = "1: Test", int charts = 1);
+  // A main window class without "MetaTrader" makes a terminal discovery cannot find.
+  bool start(const std::string& copyFolder, const std::string& title = "1: Test", int charts = 1,
+             const std::string& windowClass = "");
   DWORD processId() const { return process_.id(); }
   HANDLE process() const { return process_.handle(); }
 

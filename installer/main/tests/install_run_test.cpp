@@ -163,3 +163,38 @@ TEST(InstallRun, PathOverTheLimitIsNeverCutIntoAnother) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InstallRun, AfterSuccessFixupProgramsAndRefresh) {
+  TempDir copyDir{"after"};
+  const std::string copy = test_terminal::makeCopyFolder(copyDir.path());
+  testing_support::makeFolders(copy + "\\history\\Broker-Live");
+  std::string symbols(200, '\0');
+  symbols.replace(4, 7, "EURUSDm");
+  testing_support::writeFile(copy + "\\history\\Broker-Live\\symbols.sel", symbols);
+  testing_support::makeFolders(copy + "\\profiles\\default");
+  testing_support::writeFile(copy + "\\profiles\\default\\1.chr", "symbol=EURUSD\r\nperiod=60\r\n");
+  test_terminal::TestTerminal terminal;
+  ASSERT_TRUE(terminal.start(copy, "5: Running"));
+
+  Package package;
+  package.addFile("a.ex4", "a");
+  CopyFileA(test_terminal::recorderExe().c_str(), (package / "helper.exe").c_str(), FALSE);
+  const std::string log = package / "helper.log";
+  package.writeIni("[Info]\r\nDoChartSymbolFixup=1\r\n[Install]\r\na.ex4=experts\r\n[Run]\r\nhelper.exe=--log " + log +
+                   " --sleep 200 after-install\r\n");
+  const auto result = package.run(copy);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
+  EXPECT_EQ(readFile(copy + "\\profiles\\default\\1.chr"), "symbol=EURUSDm\r\nperiod=60\r\n");
+  const std::string records = readFile(log);
+  EXPECT_NE(records.find("start"), std::string::npos) << "the [Run] program ran";
+  EXPECT_NE(records.find("end"), std::string::npos) << "and was waited for";
+  const auto ticks = terminal.ticks(-1);
+  ASSERT_EQ(ticks.size(), 1u) << "the running terminal is told";
+  EXPECT_EQ(ticks[0].wParam, 12349);
+  terminal.quit();
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+#include "installer/post_install/post_install.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "installer/config/install_ini.h"
+#include "installer/discovery/discovery.h"
+#include "terminal/win_handles.h"
+
+namespace installer {
+
+void runPostInstallPrograms(const std::string& iniPath) {
+  for (const auto& key : readKeyList(iniPath, sections::Run)) {
+    const std::string parameters = readValue(iniPath, sections::Run, key, kEntryValueBound);
+    SHELLEXECUTEINFOA open = {};
+    open.cbSize = sizeof open;
+    // No error box of the shell's own: a key that cannot be opened is skipped.
+    open.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    open.lpVerb = "open";
+    open.lpFile = key.c_str();
+    open.lpParameters = parameters.c_str();
+    open.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&open) || !open.hProcess) continue;
+    terminal::UniqueHandle process(open.hProcess);
+    WaitForSingleObject(process.get(), INFINITE);
+  }
+}
+
+void refreshRunningTerminals() {
+  const UINT tick = RegisterWindowMessageA("MetaTrader4_Internal_Message");
+  for (const auto& copy : runningCopies()) {
+    HWND window = findTerminalWindow(copy.processId);
+    if (!window) continue;
+    const UINT folderMessage = RegisterWindowMessageA(copy.folder.c_str());
+    PostMessageA(window, tick, kRefreshCommand, folderMessage);
+  }
+}
+
+}  // namespace installer
