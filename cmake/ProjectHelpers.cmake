@@ -25,7 +25,7 @@ function(marvolt_add_test name)
   target_compile_definitions(${name} PRIVATE ${T_DEFINES})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES})
+                       PROPERTIES TIMEOUT 90 ${T_PROPERTIES})
 endfunction()
 
 # libFuzzer targets exist only in the host build, which compiles with clang.

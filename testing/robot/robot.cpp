@@ -285,7 +285,10 @@ std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
     const std::string button = choose(*dialog);
     // A dialog still building its controls has not got the button yet: it is
     // looked at again on the next round.
-    if (!button.empty() && !clickButton(*dialog, button)) continue;
+    if (button == kNotYet || (!button.empty() && !clickButton(*dialog, button))) {
+      Sleep(50);
+      continue;
+    }
     known.push_back(dialog->window);
     seen.push_back(std::move(*dialog));
   }

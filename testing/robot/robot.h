@@ -41,6 +41,10 @@ std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>&
 // dialog has none.
 bool clickButton(const Dialog& dialog, std::string_view button);
 
+// What `choose` answers for a dialog that is not ready yet: it is handed
+// over again on a later round.
+inline const std::string kNotYet = "\x01";
+
 // Until the process ends (or the time runs out), hands each new dialog it
 // shows to `choose` and clicks the button it names (none for ""). Returns
 // every dialog seen, in order.

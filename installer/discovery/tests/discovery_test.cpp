@@ -2,6 +2,8 @@
 // registry entries the tests write and remove, folders they make.
 #include "installer/discovery/discovery.h"
 
+#include <commctrl.h>
+#include <ole2.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -271,9 +273,17 @@ namespace {
 std::string browseAnswering(const std::string& ini, const std::string& typed, std::vector<robot::Dialog>* seen) {
   std::string chosen = "unset";
   *seen = robot::answerWhile(
-      [&] { chosen = installer::browseForCopy(ini, nullptr); },
+      [&] {
+        // As on the installer's main thread: the newer browser style needs OLE.
+        OleInitialize(nullptr);
+        chosen = installer::browseForCopy(ini, nullptr);
+        OleUninitialize();
+      },
       [&](const robot::Dialog& d) -> std::string {
         if (d.caption == "Not MT4") return "OK";
+        // Not before the browser has filled its folder tree.
+        HWND tree = FindWindowExA(d.window, nullptr, "SysTreeView32", nullptr);
+        if (!tree || SendMessageA(tree, TVM_GETCOUNT, 0, 0) == 0) return robot::kNotYet;
         if (typed.empty()) return "Cancel";
         SendMessageA(d.window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(typed.c_str()));
         return "OK";
