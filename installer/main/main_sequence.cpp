@@ -9,6 +9,7 @@
 #include "installer/discovery/discovery.h"
 #include "installer/main/dotnet_check.h"
 #include "installer/post_install/post_install.h"
+#include "installer/web/notifications.h"
 #include "installer/ui/progress_window.h"
 
 namespace installer {
@@ -42,8 +43,11 @@ MainSequenceSteps installerSteps() {
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
+  steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl1", "", true); };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
+  steps.openSuccessPage = openSuccessPage;
+  steps.notifyFinished = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl3", "", false); };
   return steps;
 }
 

@@ -33,7 +33,8 @@ bool TestTerminal::start(const std::string& copyFolder, const std::string& title
   if (!windowClass.empty()) arguments += " --class " + windowClass;
   if (!process_.start(exe, arguments, copyFolder)) return false;
   const std::string name = pipeName(process_.id());
-  for (int attempt = 0; attempt < 400 && pipe_ == INVALID_HANDLE_VALUE; ++attempt) {
+  // A loaded machine may take a while to start a Wine process.
+  for (int attempt = 0; attempt < 1200 && pipe_ == INVALID_HANDLE_VALUE; ++attempt) {
     pipe_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe_ == INVALID_HANDLE_VALUE) Sleep(25);
   }

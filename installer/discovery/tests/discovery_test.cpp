@@ -286,6 +286,16 @@ std::string browseAnswering(const std::string& ini, const std::string& typed, st
         if (!tree || SendMessageA(tree, TVM_GETCOUNT, 0, 0) == 0) return robot::kNotYet;
         if (typed.empty()) return "Cancel";
         SendMessageA(d.window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(typed.c_str()));
+        // OK only once the tree shows the folder as selected.
+        char text[MAX_PATH] = {};
+        TVITEMA item = {};
+        item.mask = TVIF_TEXT;
+        item.hItem = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        if (!item.hItem || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return robot::kNotYet;
+        const std::string leaf = typed.substr(typed.rfind('\\') + 1);
+        if (lstrcmpiA(text, leaf.c_str()) != 0) return robot::kNotYet;
         return "OK";
       },
       30000);

@@ -1,0 +1,130 @@
+#include "installer/web/http_client.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <vector>
+
+#include "terminal/win_handles.h"
+
+namespace installer {
+
+namespace {
+
+struct InternetTraits {
+  static HINTERNET invalid() { return nullptr; }
+  static bool valid(HINTERNET h) { return h != nullptr; }
+  static void close(HINTERNET h) { WinHttpCloseHandle(h); }
+};
+using UniqueInternet = terminal::Unique<HINTERNET, InternetTraits>;
+
+constexpr int kResolveTimeoutMs = 30000;
+constexpr int kTransferTimeoutMs = 120000;
+
+}  // namespace
+
+std::wstring utf8ToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+std::string wideToUtf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+int performHttpRequest(HttpRequest& request) {
+  using namespace http_result;
+  request.responseText.clear();
+  request.statusCode = 0;
+  if (request.verb.empty() || request.host.empty() || request.path.empty()) return request.result = MissingPart;
+  const std::wstring host = utf8ToWide(request.host);
+  const std::wstring path = utf8ToWide(request.path);
+  const std::wstring verb = utf8ToWide(request.verb);
+  const bool secure = (request.flags & kSecure) != 0;
+
+  UniqueInternet session(WinHttpOpen(L"zelk", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) return request.result = NoSession;
+  UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(),
+                                           secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0));
+  if (!connection) return request.result = NoConnection;
+  UniqueInternet handle(WinHttpOpenRequest(connection.get(), verb.c_str(), path.c_str(), nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                           WINHTTP_FLAG_REFRESH | (secure ? WINHTTP_FLAG_SECURE : 0)));
+  if (!handle) return request.result = NoRequest;
+  WinHttpSetTimeouts(handle.get(), kResolveTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs);
+
+  const std::wstring headers = utf8ToWide(request.extraHeaders);
+  const DWORD bodyLength = static_cast<DWORD>(request.body.size());
+  if (!WinHttpSendRequest(handle.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          static_cast<DWORD>(headers.size()),
+                          bodyLength ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA,
+                          bodyLength, bodyLength, 0))
+    return request.result = SendFailed;
+  if (!WinHttpReceiveResponse(handle.get(), nullptr)) return request.result = NoResponse;
+
+  DWORD status = 0, size = sizeof status;
+  WinHttpQueryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                      &status, &size, WINHTTP_NO_HEADER_INDEX);
+  request.statusCode = status;
+
+  const bool toFile = (request.flags & kWriteToFile) != 0;
+  terminal::UniqueFile file;
+  if (toFile) {
+    file.reset(CreateFileA(request.outputFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return request.result = FileNotCreated;
+  }
+  bool received = false;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(handle.get(), &available) || available == 0) break;
+    std::vector<char> chunk(available + 1, '\0');
+    DWORD got = 0;
+    if (!WinHttpReadData(handle.get(), chunk.data(), available, &got) || got == 0) continue;
+    received = true;
+    if (toFile) {
+      DWORD written = 0;
+      WriteFile(file.get(), chunk.data(), got, &written, nullptr);
+    } else {
+      request.responseText += chunk.data();  // a text: cut at a zero byte
+    }
+  }
+  return request.result = received ? Received : EmptyBody;
+}
+
+bool splitUrl(const std::string& url, HttpRequest& request) {
+  const std::wstring wide = utf8ToWide(url);
+  wchar_t host[100] = {};
+  wchar_t path[1000] = {};
+  wchar_t extra[1000] = {};
+  URL_COMPONENTS parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = 100;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = 1000;
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = 1000;
+  if (wide.empty() || !WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) return false;
+  const std::wstring fullPath = std::wstring(path) + extra;
+  if (fullPath.size() > 999) return false;  // never cut into another address
+  request.host = wideToUtf8(host);
+  request.path = wideToUtf8(fullPath);
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+    request.flags |= kSecure;
+  else
+    request.flags &= ~kSecure;
+  return true;
+}
+
+}  // namespace installer

@@ -1,0 +1,80 @@
+#include "installer/web/notifications.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+
+#include "installer/config/install_ini.h"
+#include "installer/web/http_client.h"
+#include "installer/web/notification_text.h"
+#include "terminal/win_handles.h"
+
+namespace installer {
+
+namespace {
+
+constexpr std::size_t kAppendedBound = 999;
+
+DWORD WINAPI notifyThread(LPVOID param) {
+  std::unique_ptr<HttpRequest> request(static_cast<HttpRequest*>(param));
+  performHttpRequest(*request);
+  return 0;
+}
+
+std::string suffixed(const std::string& iniPath, const std::string& address) {
+  return withQuerySuffix(address, readInt(iniPath, keys::PackageId), computerId(), downloadId(iniPath));
+}
+
+}  // namespace
+
+std::string computerId() {
+  // The machine GUID lives in the 64-bit view, also for a 32-bit program.
+  terminal::UniqueKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0,
+                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS) {
+    char guid[100] = {};
+    DWORD size = sizeof guid - 1;
+    if (RegQueryValueExA(key.get(), "MachineGuid", nullptr, nullptr, reinterpret_cast<BYTE*>(guid), &size) ==
+        ERROR_SUCCESS) {
+      std::string id = computerIdFromGuid(guid);
+      if (!id.empty()) return id;
+    }
+  }
+  DWORD serial = 0;
+  GetVolumeInformationA("C:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+  return computerIdFromSerial(serial);
+}
+
+std::string downloadId(const std::string& iniPath) { return readText(iniPath, keys::DownloadId); }
+
+void notifyServer(const std::string& iniPath, const char* key, const std::string& extra, bool onOwnThread) {
+  const TextKey address{"Messages", key, "", 998};
+  const std::string url = readText(iniPath, address);
+  if (url.empty()) return;
+  auto request = std::make_unique<HttpRequest>();
+  if (!splitUrl(url, *request)) return;
+  std::string appended = withQuerySuffix("", readInt(iniPath, keys::PackageId), computerId(), downloadId(iniPath));
+  // The suffix goes after the URL's own path: "?" or "&" by that path's query.
+  if (request->path.find('?') != std::string::npos) appended[0] = '&';
+  if (!extra.empty()) appended += "&p1=" + extra;
+  request->path += appended.substr(0, kAppendedBound);
+  request->verb = "GET";
+  if (!onOwnThread) {
+    performHttpRequest(*request);
+    return;
+  }
+  if (HANDLE thread = CreateThread(nullptr, 0, notifyThread, request.get(), 0, nullptr)) {
+    request.release();  // the thread frees it
+    CloseHandle(thread);
+  }
+}
+
+void openSuccessPage(const std::string& iniPath) {
+  const std::string page = readText(iniPath, keys::WebPage3);
+  if (page.empty()) return;
+  const std::string address = suffixed(iniPath, page);
+  ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace installer

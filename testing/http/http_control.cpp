@@ -1,0 +1,112 @@
+#include "testing/http/http_control.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <sstream>
+
+#include "testing/terminal/protocol.h"
+
+namespace test_http {
+
+namespace {
+
+std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// A plain request to the control port, outside the client under test.
+std::string control(const std::string& verb, const std::string& path, const std::string& body = "") {
+  std::string answer;
+  HINTERNET session = WinHttpOpen(L"test-control", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = session ? WinHttpConnect(session, L"127.0.0.1", 80, 0) : nullptr;
+  HINTERNET request = connection ? WinHttpOpenRequest(connection, wide(verb).c_str(), wide(path).c_str(), nullptr,
+                                                      nullptr, nullptr, 0)
+                                 : nullptr;
+  if (request && WinHttpSendRequest(request, nullptr, 0, const_cast<char*>(body.data()),
+                                    static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) &&
+      WinHttpReceiveResponse(request, nullptr)) {
+    DWORD available = 0;
+    while (WinHttpQueryDataAvailable(request, &available) && available) {
+      std::string chunk(available, '\0');
+      DWORD got = 0;
+      WinHttpReadData(request, chunk.data(), available, &got);
+      answer.append(chunk.data(), got);
+    }
+  }
+  if (request) WinHttpCloseHandle(request);
+  if (connection) WinHttpCloseHandle(connection);
+  if (session) WinHttpCloseHandle(session);
+  return answer;
+}
+
+std::string escape(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '/' || c == '_' || c == '-' || c == '.') out += static_cast<char>(c);
+    else {
+      char hex[4];
+      snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Received::header(const std::string& name) const {
+  for (const auto& [n, v] : headers)
+    if (_stricmp(n.c_str(), name.c_str()) == 0) return v;
+  return {};
+}
+
+bool Received::hasHeader(const std::string& name) const {
+  for (const auto& h : headers)
+    if (_stricmp(h.first.c_str(), name.c_str()) == 0) return true;
+  return false;
+}
+
+std::string Received::path() const {
+  const auto first = requestLine.find(' ');
+  const auto last = requestLine.rfind(' ');
+  return first == std::string::npos || last <= first ? "" : requestLine.substr(first + 1, last - first - 1);
+}
+
+std::string uniquePrefix() {
+  static std::atomic<int> counter{0};
+  return "/t" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) + "_" +
+         std::to_string(counter++) + "/";
+}
+
+bool script(const std::string& prefix, const Answer& answer) {
+  const std::string path = "/__control/script?prefix=" + escape(prefix) + "&status=" + std::to_string(answer.status) +
+                           "&delay=" + std::to_string(answer.delayMs) + "&drop=" + (answer.drop ? "1" : "0") +
+                           "&headers=" + test_terminal::toHex(answer.headers);
+  return control("POST", path, answer.body) == "scripted";
+}
+
+std::vector<Received> requests(const std::string& prefix) {
+  std::vector<Received> all;
+  std::istringstream in(control("GET", "/__control/requests?prefix=" + escape(prefix)));
+  Received current;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string kind, a, b;
+    words >> kind >> a >> b;
+    if (kind == "REQUEST") current = Received{test_terminal::fromHex(a), {}, {}};
+    else if (kind == "HEADER") current.headers.emplace_back(test_terminal::fromHex(a), test_terminal::fromHex(b));
+    else if (kind == "BODY") current.body = test_terminal::fromHex(a);
+    else if (kind == "END") all.push_back(current);
+  }
+  return all;
+}
+
+std::vector<std::string> tlsConnections() {
+  std::vector<std::string> all;
+  std::istringstream in(control("GET", "/__control/tls"));
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("TLS ", 0) == 0) all.push_back(test_terminal::fromHex(line.substr(4)));
+  return all;
+}
+
+}  // namespace test_http

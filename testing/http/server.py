@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""A web server for tests, on 127.0.0.1 only: port 80 answers HTTP as a test
+scripts it and records every request exactly; port 443 records the first bytes
+of each connection (a TLS client hello begins 16 03) and closes it.
+
+Control, on port 80:
+  POST /__control/script?prefix=P&status=N&delay=MS&drop=0|1&headers=HEX
+       the body is the answer's body; requests whose path starts with P get it
+       (the longest matching prefix wins). drop=1 closes without answering.
+  GET  /__control/requests?prefix=P
+       the recorded requests under P, each as
+       REQUEST <hex request line> / HEADER <hex name> <hex value> ... / BODY <hex> / END
+  GET  /__control/tls      one line per connection to port 443: TLS <hex first bytes>
+Unscripted paths answer 200 with the body "ok".
+"""
+import argparse
+import http.server
+import os
+import socket
+import socketserver
+import threading
+import time
+import urllib.parse
+
+lock = threading.Lock()
+scripts = {}      # prefix -> dict
+recorded = []     # (path, request line, [(name, value)], body)
+tls_seen = []     # first bytes of each 443 connection
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def _body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def _answer(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        if status not in (204, 304):
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body and status not in (204, 304):
+            self.wfile.write(body)
+
+    def _control(self, parsed, body):
+        query = urllib.parse.parse_qs(parsed.query, keep_blank_values=True)
+        one = lambda k, d="": query.get(k, [d])[0]
+        if parsed.path == "/__control/script":
+            headers = []
+            raw = bytes.fromhex(one("headers")).decode("latin-1")
+            for line in raw.split("\r\n"):
+                if ":" in line:
+                    name, value = line.split(":", 1)
+                    headers.append((name.strip(), value.strip()))
+            with lock:
+                scripts[one("prefix")] = dict(status=int(one("status", "200")), body=body,
+                                              delay=int(one("delay", "0")), drop=one("drop") == "1",
+                                              headers=headers)
+            return self._answer(200, b"scripted")
+        if parsed.path == "/__control/requests":
+            prefix = one("prefix")
+            out = []
+            with lock:
+                for path, line, headers, req_body in recorded:
+                    if path.startswith(prefix):
+                        out.append("REQUEST " + line.encode("latin-1").hex())
+                        out += ["HEADER %s %s" % (n.encode("latin-1").hex(), v.encode("latin-1").hex())
+                                for n, v in headers]
+                        out.append("BODY " + req_body.hex())
+                        out.append("END")
+            return self._answer(200, ("\n".join(out) + "\n").encode())
+        if parsed.path == "/__control/tls":
+            with lock:
+                lines = ["TLS " + b.hex() for b in tls_seen]
+            return self._answer(200, ("\n".join(lines) + "\n").encode())
+        return self._answer(404, b"no such control")
+
+    def _any(self):
+        body = self._body()
+        parsed = urllib.parse.urlsplit(self.path)
+        if parsed.path.startswith("/__control/"):
+            return self._control(parsed, body)
+        with lock:
+            recorded.append((self.path, self.requestline, list(self.headers.items()), body))
+            match = max((p for p in scripts if self.path.startswith(p)), key=len, default=None)
+            script = dict(scripts[match]) if match is not None else None
+        if script is None:
+            return self._answer(200, b"ok")
+        if script["delay"]:
+            time.sleep(script["delay"] / 1000.0)
+        if script["drop"]:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        self._answer(script["status"], script["body"], script["headers"])
+
+    do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = _any
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def tls_listener():
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 443))
+    listener.listen(16)
+    while True:
+        connection, _ = listener.accept()
+        connection.settimeout(5)
+        try:
+            first = connection.recv(16)
+        except OSError:
+            first = b""
+        with lock:
+            tls_seen.append(first)
+        connection.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--pidfile")
+    args = parser.parse_args()
+    threading.Thread(target=tls_listener, daemon=True).start()
+    server = Server(("127.0.0.1", 80), Handler)
+    if args.pidfile:
+        with open(args.pidfile, "w") as f:
+            f.write(str(os.getpid()))
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
