@@ -5,41 +5,18 @@
 
 #include <vector>
 
-#include "terminal/win_handles.h"
+#include "terminal/win_text.h"
 
 namespace installer {
 
 namespace {
 
-struct InternetTraits {
-  static HINTERNET invalid() { return nullptr; }
-  static bool valid(HINTERNET h) { return h != nullptr; }
-  static void close(HINTERNET h) { WinHttpCloseHandle(h); }
-};
-using UniqueInternet = terminal::Unique<HINTERNET, InternetTraits>;
+using terminal::UniqueInternet;
 
 constexpr int kResolveTimeoutMs = 30000;
 constexpr int kTransferTimeoutMs = 120000;
 
 }  // namespace
-
-std::wstring utf8ToWide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string wideToUtf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
-                      nullptr);
-  return narrow;
-}
 
 int performHttpRequest(HttpRequest& request) {
   using namespace http_result;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "terminal/win_text.h"
+
 namespace installer {
 
 struct HttpRequest {
@@ -42,7 +44,7 @@ int performHttpRequest(HttpRequest& request);
 // it cannot be cracked. A port in the URL is not used.
 bool splitUrl(const std::string& url, HttpRequest& request);
 
-std::wstring utf8ToWide(std::string_view text);
-std::string wideToUtf8(std::wstring_view text);
+using terminal::utf8ToWide;
+using terminal::wideToUtf8;
 
 }  // namespace installer

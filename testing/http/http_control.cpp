@@ -81,8 +81,13 @@ std::string uniquePrefix() {
 bool script(const std::string& prefix, const Answer& answer) {
   const std::string path = "/__control/script?prefix=" + escape(prefix) + "&status=" + std::to_string(answer.status) +
                            "&delay=" + std::to_string(answer.delayMs) + "&drop=" + (answer.drop ? "1" : "0") +
-                           "&headers=" + test_terminal::toHex(answer.headers);
+                           "&headers=" + test_terminal::toHex(answer.headers) +
+                           "&times=" + std::to_string(answer.times);
   return control("POST", path, answer.body) == "scripted";
+}
+
+bool unscript(const std::string& prefix) {
+  return control("POST", "/__control/unscript?prefix=" + escape(prefix)) == "unscripted";
 }
 
 std::vector<Received> requests(const std::string& prefix) {
@@ -108,5 +113,45 @@ std::vector<std::string> tlsConnections() {
     if (line.rfind("TLS ", 0) == 0) all.push_back(test_terminal::fromHex(line.substr(4)));
   return all;
 }
+
+namespace hub {
+
+std::string uniqueChannel() {
+  static std::atomic<int> counter{0};
+  return "ch" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount()) + "x" +
+         std::to_string(counter++) + "z";
+}
+
+std::string receivePrefix(const std::string& channel) { return "/zlk/channels/receive.aspx?c=" + channel + "&"; }
+std::string sendPath(const std::string& channel) { return "/zlk/channels/send.aspx?c=" + channel; }
+
+bool addUser(const std::string& name, const std::string& password) {
+  return control("POST", "/__control/hub/user?name=" + escape(name), password) == "hub user";
+}
+bool setHold(const std::string& channel, int milliseconds) {
+  return control("POST", "/__control/hub/hold?c=" + escape(channel) + "&ms=" + std::to_string(milliseconds)) ==
+         "hub hold";
+}
+bool post(const std::string& channel, const std::string& user, const std::string& text) {
+  return control("POST", "/__control/hub/post?c=" + escape(channel) + "&user=" + escape(user), text) == "hub post";
+}
+bool stop(const std::string& channel) {
+  return control("POST", "/__control/hub/stop?c=" + escape(channel)) == "hub stop";
+}
+bool start(const std::string& channel) {
+  return control("POST", "/__control/hub/start?c=" + escape(channel)) == "hub start";
+}
+
+std::vector<int> receiveMarks(const std::string& channel) {
+  std::vector<int> marks;
+  const std::string prefix = receivePrefix(channel) + "r=";
+  for (const Received& r : requests(receivePrefix(channel))) {
+    const std::string path = r.path();
+    marks.push_back(std::atoi(path.c_str() + prefix.size()));
+  }
+  return marks;
+}
+
+}  // namespace hub
 
 }  // namespace test_http

@@ -13,6 +13,7 @@ struct Answer {
   std::string headers;  // "Name: value\r\n" lines
   int delayMs = 0;
   bool drop = false;  // close the connection without answering
+  int times = 0;      // answers the next `times` requests only; 0: every one
 };
 
 struct Received {
@@ -28,8 +29,25 @@ struct Received {
 std::string uniquePrefix();
 
 bool script(const std::string& prefix, const Answer& answer);
+bool unscript(const std::string& prefix);
 std::vector<Received> requests(const std::string& prefix);
 // First bytes of every connection the TLS port has seen.
 std::vector<std::string> tlsConnections();
+
+// The test hub behind /zlk/channels/ (testing/hub/hub.py).
+namespace hub {
+// A channel name no other test uses and that is no other's prefix.
+std::string uniqueChannel();
+// Request paths of a channel, for script and requests.
+std::string receivePrefix(const std::string& channel);  // "...receive.aspx?c=<channel>&"
+std::string sendPath(const std::string& channel);
+bool addUser(const std::string& name, const std::string& password);
+bool setHold(const std::string& channel, int milliseconds);  // how long a receive waits
+bool post(const std::string& channel, const std::string& user, const std::string& text);
+bool stop(const std::string& channel);  // each request of the channel has its connection reset
+bool start(const std::string& channel);
+// The r of each receive request of a channel so far, in order.
+std::vector<int> receiveMarks(const std::string& channel);
+}  // namespace hub
 
 }  // namespace test_http

@@ -11,21 +11,31 @@ Control, on port 80:
        the recorded requests under P, each as
        REQUEST <hex request line> / HEADER <hex name> <hex value> ... / BODY <hex> / END
   GET  /__control/tls      one line per connection to port 443: TLS <hex first bytes>
-Unscripted paths answer 200 with the body "ok".
+  POST /__control/unscript?prefix=P   forgets the script of P
+  a script with times=N answers the next N matching requests only.
+  /__control/hub/...   the test hub's own control (testing/hub/hub.py)
+Paths under /zlk/channels/ that no script answers go to the test hub; other
+unscripted paths answer 200 with the body "ok".
 """
 import argparse
 import http.server
 import os
 import socket
 import socketserver
+import struct
+import sys
 import threading
 import time
 import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "hub"))
+import hub as test_hub  # noqa: E402
 
 lock = threading.Lock()
 scripts = {}      # prefix -> dict
 recorded = []     # (path, request line, [(name, value)], body)
 tls_seen = []     # first bytes of each 443 connection
+message_hub = test_hub.Hub()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -61,8 +71,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with lock:
                 scripts[one("prefix")] = dict(status=int(one("status", "200")), body=body,
                                               delay=int(one("delay", "0")), drop=one("drop") == "1",
-                                              headers=headers)
+                                              headers=headers, times=int(one("times", "0")))
             return self._answer(200, b"scripted")
+        if parsed.path == "/__control/unscript":
+            with lock:
+                scripts.pop(one("prefix"), None)
+            return self._answer(200, b"unscripted")
+        if parsed.path.startswith("/__control/hub/"):
+            done = message_hub.control(parsed.path[len("/__control/hub/"):], query, body)
+            return self._answer(200 if done else 404, done or b"no such hub control")
         if parsed.path == "/__control/requests":
             prefix = one("prefix")
             out = []
@@ -90,7 +107,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             recorded.append((self.path, self.requestline, list(self.headers.items()), body))
             match = max((p for p in scripts if self.path.startswith(p)), key=len, default=None)
             script = dict(scripts[match]) if match is not None else None
+            if script is not None and script["times"] > 0:
+                scripts[match]["times"] -= 1
+                if scripts[match]["times"] == 0:
+                    del scripts[match]
         if script is None:
+            if parsed.path.startswith("/zlk/channels/"):
+                return self._hub(body)
             return self._answer(200, b"ok")
         if script["delay"]:
             time.sleep(script["delay"] / 1000.0)
@@ -100,12 +123,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         self._answer(script["status"], script["body"], script["headers"])
 
+    def _hub(self, body):
+        answer = message_hub.handle(self.command, self.path, self.headers, body)
+        if answer is None:  # the hub is stopped: reset the connection
+            self.close_connection = True
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+            return
+        self._answer(200, answer)
+
     do_GET = do_POST = do_PUT = do_HEAD = do_DELETE = _any
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        pass  # a client or a test that let a connection go
 
 
 def tls_listener():

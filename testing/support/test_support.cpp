@@ -1,5 +1,7 @@
 #include "testing/support/test_support.h"
 
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -99,6 +101,31 @@ void ChildProcess::kill() {
   CloseHandle(info_.hProcess);
   CloseHandle(info_.hThread);
   info_ = {};
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start >= timeoutMs) return done();
+    Sleep(20);
+  }
+  return true;
+}
+
+std::size_t threadCount(DWORD processId) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  std::size_t count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == processId) ++count;
+  CloseHandle(snapshot);
+  return count;
 }
 
 }  // namespace testing_support

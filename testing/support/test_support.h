@@ -2,9 +2,16 @@
 // Helpers of the Windows-side tests: scratch folders, files, child processes.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace testing_support {
+
+// Asks `done` every 20 ms until it holds or the time is up; its last answer.
+bool waitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// The threads a process runs now.
+std::size_t threadCount(DWORD processId);
 
 // A folder of its own below the temporary folder, removed with everything in
 // it when the object goes.

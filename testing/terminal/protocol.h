@@ -6,7 +6,9 @@
 //                      MQL4 program would. ARG: i:<decimal> an int, s:<hex> an
 //                      8-bit text, w:<chart> a chart window as an int, m: the
 //                      main window as an int, n: a null text.
-//                      answer: ok i:<decimal> | ok s:<hex> | ok n:
+//                      answer: ok i:<decimal> | ok s:<hex> | ok n:, then
+//                      " a:<hex>" for each text argument as it is after the call
+
 //   chart K / main     the window handle of chart K / the main window: ok i:<decimal>
 //   ticks K            the tick messages chart K (-1: the main window) received:
 //                      ok <wParam>,<lParam>,<microseconds> ...
@@ -14,8 +16,10 @@
 //   closechart K       destroys chart K
 //   freelib / loadlib  frees every reference the terminal holds / loads it again
 //   wait H MS          waits for the kernel object H: ok signaled | ok timeout | ok failed
-//   autodrain K H      chart K calls LM_GetMessages(H) each time it is woken with
-//                      lParam 1, as a receiving program does
+//   autodrain K H [EXPORT]
+//                      chart K calls EXPORT(H) (LM_GetMessages unless named)
+//                      each time it is woken with lParam 1, as a receiving
+//                      program does
 //   drained K          what those calls returned: ok <hex> ...
 //   lockmutex NAMEHEX  takes the named mutex and never releases it
 //   ping               answers ok

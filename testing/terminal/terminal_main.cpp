@@ -33,7 +33,11 @@ std::vector<HMODULE> libraryReferences;
 std::map<std::string, HANDLE> heldFiles;
 // Charts whose program takes its messages whenever it is woken (lParam 1),
 // as a receiving MQL4 program does, and what each take returned.
-std::map<HWND, int> drainHandles;
+struct Drain {
+  int handle;
+  std::string takeExport;  // LM_GetMessages or LM_QueryInternetMessages
+};
+std::map<HWND, Drain> drainHandles;
 std::map<HWND, std::vector<std::string>> drained;
 using GetMessagesFn = const char*(__stdcall*)(int);
 
@@ -50,8 +54,9 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     ticks[window].push_back({wParam, lParam, nowMicroseconds()});
     auto drain = drainHandles.find(window);
     if (drain != drainHandles.end() && lParam == 1 && !libraryReferences.empty()) {
-      auto take = reinterpret_cast<GetMessagesFn>(GetProcAddress(libraryReferences.front(), "LM_GetMessages"));
-      const char* text = take ? take(drain->second) : nullptr;
+      auto take = reinterpret_cast<GetMessagesFn>(
+          GetProcAddress(libraryReferences.front(), drain->second.takeExport.c_str()));
+      const char* text = take ? take(drain->second.handle) : nullptr;
       if (text && *text) drained[window].push_back(text);
     }
     return 0;
@@ -111,13 +116,19 @@ std::string callExport(const std::string& name, const std::vector<std::string>& 
       break;
     default: return "err unsupported argument count";
   }
+  std::string answer;
   if (name == "LM_GetMessages" || name == "LM_QueryInternetMessages") {
     const char* text = reinterpret_cast<const char*>(static_cast<std::intptr_t>(result));
-    return text ? "ok s:" + test_terminal::toHex(text) : std::string("ok n:");
+    answer = text ? "ok s:" + test_terminal::toHex(text) : std::string("ok n:");
+  } else if (name == "TimeUTC") {
+    answer = intAnswer(result);
+  } else {
+    // Everything else returns a 32-bit int: only the low half is meaningful.
+    answer = intAnswer(static_cast<int>(result));
   }
-  if (name == "TimeUTC") return intAnswer(result);
-  // Everything else returns a 32-bit int: only the low half is meaningful.
-  return intAnswer(static_cast<int>(result));
+  // The text arguments as they are after the call (an export may change them).
+  for (const auto& text : texts) answer += " a:" + test_terminal::toHex(text.c_str());
+  return answer;
 }
 
 std::string handle(const std::string& line) {
@@ -151,7 +162,8 @@ std::string handle(const std::string& line) {
     HWND window = windowOf(std::atoi(arg(0).c_str()));
     std::lock_guard<std::mutex> lock(ticksLock);
     if (command == "autodrain") {
-      drainHandles[window] = std::atoi(arg(1).c_str());
+      const std::string takeExport = arg(2).empty() ? "LM_GetMessages" : arg(2);
+      drainHandles[window] = Drain{std::atoi(arg(1).c_str()), takeExport};
       return "ok";
     }
     std::string answer = "ok";

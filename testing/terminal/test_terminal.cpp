@@ -70,10 +70,14 @@ Value TestTerminal::call(const std::string& name, const std::vector<Arg>& args) 
     return v;
   }
   v.ok = true;
-  const std::string value = answer.substr(3);
+  std::istringstream words(answer.substr(3));
+  std::string value;
+  words >> value;
   if (value.rfind("i:", 0) == 0) v.number = std::stoll(value.substr(2));
   else if (value.rfind("s:", 0) == 0) v.text = fromHex(value.substr(2));
   else v.isNull = true;
+  for (std::string after; words >> after;)
+    if (after.rfind("a:", 0) == 0) v.textsAfter.push_back(fromHex(after.substr(2)));
   return v;
 }
 
@@ -116,8 +120,8 @@ std::string TestTerminal::wait(int handle, int milliseconds) {
   return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : answer;
 }
 
-bool TestTerminal::autoDrain(int chart, int handle) {
-  return request("autodrain " + std::to_string(chart) + " " + std::to_string(handle)) == "ok";
+bool TestTerminal::autoDrain(int chart, int handle, const std::string& takeExport) {
+  return request("autodrain " + std::to_string(chart) + " " + std::to_string(handle) + " " + takeExport) == "ok";
 }
 
 std::vector<std::string> TestTerminal::drained(int chart) {

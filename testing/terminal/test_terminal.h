@@ -27,6 +27,7 @@ struct Value {
   long long number = 0;
   std::string text;
   std::string error;
+  std::vector<std::string> textsAfter;  // the text arguments after the call
 };
 
 struct Tick {
@@ -64,7 +65,7 @@ class TestTerminal {
   bool loadLibrary();
   // "signaled", "timeout" or "failed" for a kernel object of the terminal.
   std::string wait(int handle, int milliseconds);
-  bool autoDrain(int chart, int handle);
+  bool autoDrain(int chart, int handle, const std::string& takeExport = "LM_GetMessages");
   std::vector<std::string> drained(int chart);
   bool lockMutex(const std::string& name);
   bool hold(const std::string& path);

@@ -1,0 +1,430 @@
+// Internet channels between test terminal processes through the test hub
+// (testing/hub), called as MQL4 programs do.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "channels/hub/md5.h"
+#include "testing/http/http_control.h"
+#include "testing/terminal/test_terminal.h"
+
+namespace {
+
+using test_terminal::Arg;
+using test_terminal::TestTerminal;
+using testing_support::TempDir;
+using testing_support::waitUntil;
+namespace hub = test_http::hub;
+
+constexpr int kAnyInstanceOption = 73914628;
+const std::string kUser = "alice";
+const std::string kPassword = "s3cret pass";
+
+class InternetChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(hub::addUser(kUser, kPassword)) << "the test hub does not answer";
+    ASSERT_TRUE(hub::addUser("bob", "other"));
+    test_terminal::makeCopyFolder(copy.path());
+    ASSERT_TRUE(sending.start(copy.path(), "1: Sending", 1));
+    ASSERT_TRUE(receiving.start(copy.path(), "2: Receiving", 3));
+  }
+  void TearDown() override {
+    EXPECT_EQ(sending.quit(), 0u) << "the sending terminal crashed or hung";
+    EXPECT_EQ(receiving.quit(), 0u) << "the receiving terminal crashed or hung";
+  }
+
+  static int startReceiver(TestTerminal& t, int chart, const std::string& channel, const std::string& user = kUser,
+                           int option = 0, const std::string& password = kPassword) {
+    return t.callInt("LM_StartReceiveInternetMessages",
+                     {Arg::chart(chart), Arg::i(0), Arg::s(channel), Arg::s(user), Arg::s(password), Arg::i(option)});
+  }
+  static int startSender(TestTerminal& t, const std::string& channel, int server = 0) {
+    return t.callInt("LM_StartSendInternetMessages",
+                     {Arg::chart(0), Arg::i(server), Arg::s(channel), Arg::s(kUser), Arg::s(kPassword), Arg::i(0)});
+  }
+  static int active(TestTerminal& t, int h) { return t.callInt("LM_IsInternetReceiverActive", {Arg::i(h)}); }
+  static int receiveError(TestTerminal& t, int h) {
+    return t.callInt("LM_GetLastInternetReceiveError", {Arg::i(h)});
+  }
+  static int sendError(TestTerminal& t, int h) { return t.callInt("LM_GetLastInternetSendError", {Arg::i(h)}); }
+  static int end(TestTerminal& t, int h) { return t.callInt("LM_EndReceiveInternetMessages", {Arg::i(h)}); }
+  static std::string query(TestTerminal& t, int h) {
+    const auto v = t.call("LM_QueryInternetMessages", {Arg::i(h)});
+    EXPECT_TRUE(v.ok && !v.isNull) << "LM_QueryInternetMessages gave null: " << v.error;
+    return v.text;
+  }
+  static int send(TestTerminal& t, int h, const std::string& message) {
+    return t.callInt("LM_SendInternetMessage", {Arg::i(h), Arg::s(message)});
+  }
+  // Waits for the receiver's last error to become `code`.
+  static bool errorBecomes(TestTerminal& t, int h, int code, DWORD ms = 10000) {
+    return waitUntil([&] { return receiveError(t, h) == code; }, ms);
+  }
+  static std::size_t wakeups(TestTerminal& t, int chart) {
+    std::size_t count = 0;
+    for (const auto& tick : t.ticks(chart)) count += tick.wParam == 2 && tick.lParam == 1;
+    return count;
+  }
+
+  TempDir copy{"hub"};
+  TestTerminal sending;
+  TestTerminal receiving;
+};
+
+TEST_F(InternetChannelTest, MessagesArriveOnceInOrderWithOneWakeUpPerAnswer) {
+  const std::string channel = hub::uniqueChannel();
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_NE(receiver, 0);
+  ASSERT_TRUE(receiving.autoDrain(0, receiver, "LM_QueryInternetMessages"));
+  EXPECT_EQ(active(receiving, receiver), 1);
+  EXPECT_EQ(receiveError(receiving, receiver), 10) << "no exchange has ended yet";
+
+  const int sender = startSender(sending, channel);
+  ASSERT_NE(sender, 0);
+  EXPECT_EQ(sendError(sending, sender), 15);
+  EXPECT_EQ(send(sending, sender, ""), 11);
+  EXPECT_EQ(sendError(sending, sender), 15) << "an empty message leaves the last error";
+
+  std::vector<std::string> sent;
+  for (int i = 1; i <= 6; ++i) {
+    sent.push_back("message " + std::to_string(i));
+    ASSERT_EQ(send(sending, sender, sent.back()), 0) << sent.back();
+  }
+  const auto flattened = sending.call("LM_SendInternetMessage", {Arg::i(sender), Arg::s("tab\there\r\nline")});
+  ASSERT_EQ(flattened.number, 0);
+  ASSERT_EQ(flattened.textsAfter.size(), 1u);
+  EXPECT_EQ(flattened.textsAfter[0], "tab here  line") << "the caller's buffer holds the same change";
+  sent.push_back("tab here  line");
+  EXPECT_EQ(sendError(sending, sender), 0);
+
+  std::string expected;
+  for (const auto& m : sent) expected += (expected.empty() ? "" : "\t") + m;
+  std::string got;
+  waitUntil(
+      [&] {
+        got.clear();
+        for (const auto& text : receiving.drained(0)) got += (got.empty() ? "" : "\t") + text;
+        return got.size() >= expected.size();
+      },
+      20000);
+  EXPECT_EQ(got, expected) << "each message once, in order";
+  EXPECT_EQ(wakeups(receiving, 0), receiving.drained(0).size()) << "one wake-up per answer with messages";
+  EXPECT_EQ(receiveError(receiving, receiver), 0);
+
+  // Each request carries the highest id seen so far; the hub repeats that
+  // line, and the receiver skips it.
+  const std::vector<int> marks = hub::receiveMarks(channel);
+  ASSERT_FALSE(marks.empty());
+  EXPECT_EQ(marks.front(), 0);
+  for (std::size_t i = 1; i < marks.size(); ++i) EXPECT_GE(marks[i], marks[i - 1]) << "request " << i;
+
+  // The wire: the password appears only as its digest.
+  const std::string digest = lumarel::md5Hex(kPassword);
+  auto all = test_http::requests(hub::sendPath(channel));
+  const auto receives = test_http::requests(hub::receivePrefix(channel));
+  all.insert(all.end(), receives.begin(), receives.end());
+  ASSERT_FALSE(all.empty());
+  for (const auto& r : all) {
+    EXPECT_EQ(r.header("Zelk-Version"), "100");
+    EXPECT_EQ(r.header("Zelk-Username"), kUser);
+    EXPECT_EQ(r.header("Zelk-Password"), digest);
+    EXPECT_EQ(r.header("User-Agent"), "zelk");
+    EXPECT_FALSE(r.hasHeader("Content-Type")) << r.requestLine;
+    std::string wire = r.requestLine + r.body;
+    for (const auto& [name, value] : r.headers) wire += name + ": " + value + "\r\n";
+    EXPECT_EQ(wire.find(kPassword), std::string::npos) << "the password went on the wire";
+  }
+  const auto posts = test_http::requests(hub::sendPath(channel));
+  ASSERT_EQ(posts.size(), sent.size()) << "the empty message made no request";
+  EXPECT_EQ(posts.back().body, "tab here  line");
+  EXPECT_EQ(posts.back().requestLine.rfind("POST ", 0), 0u);
+
+  EXPECT_EQ(end(receiving, receiver), 1);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+  EXPECT_EQ(active(receiving, receiver), -1) << "an ended handle answers as 0 does";
+  EXPECT_EQ(sendError(sending, sender), -1);
+}
+
+TEST_F(InternetChannelTest, SenderResultCodes) {
+  const std::string channel = hub::uniqueChannel();
+  const int sender = startSender(sending, channel);
+  ASSERT_NE(sender, 0);
+  const struct {
+    test_http::Answer answer;
+    int code;
+  } cases[] = {
+      {{200, "ERR:500"}, 999},    {{200, "ERR:"}, 999},    {{200, "ERR:1000"}, 1000},
+      {{200, "ERR:1500"}, 1500},  {{200, "OK"}, 999},      {{200, "OKAY, and more"}, 0},
+      {{200, "<html>"}, 999},     {{200, ""}, 7},
+  };
+  for (const auto& c : cases) {
+    test_http::Answer answer = c.answer;
+    answer.times = 1;
+    ASSERT_TRUE(test_http::script(hub::sendPath(channel), answer));
+    EXPECT_EQ(send(sending, sender, "x"), c.code) << c.answer.body;
+    EXPECT_EQ(sendError(sending, sender), c.code) << c.answer.body;
+    EXPECT_EQ(sending.callInt("LM_IsInternetSendSessionTerminated", {Arg::i(sender)}), 0);
+    // The sender never pauses: the next message goes at once.
+    EXPECT_EQ(send(sending, sender, "next"), 0) << "after " << c.answer.body;
+  }
+  test_http::Answer dropped;
+  dropped.drop = true;
+  dropped.times = 1;
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), dropped));
+  const int transport = send(sending, sender, "x");
+  EXPECT_TRUE(transport >= 2 && transport <= 8) << transport;
+
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), {200, "ERR:2000", "", 0, false, 1}));
+  EXPECT_EQ(send(sending, sender, "x"), 2000);
+  const std::size_t requestsSoFar = test_http::requests(hub::sendPath(channel)).size();
+  EXPECT_EQ(send(sending, sender, "after the end"), 14);
+  EXPECT_EQ(send(sending, sender, "after the end"), 14);
+  EXPECT_EQ(test_http::requests(hub::sendPath(channel)).size(), requestsSoFar) << "14 makes no request";
+  EXPECT_EQ(sending.callInt("LM_IsInternetSendSessionTerminated", {Arg::i(sender)}), 1);
+  EXPECT_EQ(sendError(sending, sender), 2000);
+  EXPECT_EQ(send(sending, sender, ""), 11);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+
+  // An endpoint other than 0 and 1 has no host: the exchange fails.
+  const int nowhere = startSender(sending, channel, 7);
+  ASSERT_NE(nowhere, 0);
+  const int code = send(sending, nowhere, "x");
+  EXPECT_TRUE(code >= 2 && code <= 8) << code;
+  EXPECT_EQ(sendError(sending, nowhere), code);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(nowhere)}), 1);
+}
+
+TEST_F(InternetChannelTest, ReceiverResultCodes) {
+  const struct {
+    test_http::Answer answer;
+    int code;
+  } cases[] = {
+      {{200, "ERR:500"}, 999}, {{200, "ERR:"}, 999}, {{200, "ERR:1500"}, 1500},
+      {{200, "OKAY"}, 13},     {{200, ""}, 7},
+  };
+  for (const auto& c : cases) {
+    const std::string channel = hub::uniqueChannel();
+    ASSERT_TRUE(hub::setHold(channel, 60000));  // what follows the answer stays held
+    test_http::Answer answer = c.answer;
+    answer.times = 1;
+    ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answer));
+    const int receiver = startReceiver(receiving, 0, channel);
+    ASSERT_NE(receiver, 0);
+    EXPECT_TRUE(errorBecomes(receiving, receiver, c.code)) << c.answer.body << ": " << receiveError(receiving, receiver);
+    EXPECT_EQ(active(receiving, receiver), 1) << c.answer.body;
+    EXPECT_EQ(end(receiving, receiver), 1);
+  }
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 60000));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "", "", 0, true, 1}));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 2; }, 10000));
+  const int code = receiveError(receiving, receiver);
+  EXPECT_TRUE(code >= 2 && code <= 8) << "a dropped connection: " << code;
+  EXPECT_EQ(end(receiving, receiver), 1);
+}
+
+TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 60000));
+  const std::string receive = hub::receivePrefix(channel);
+  // Three messages in one answer; then an answer without lines; then one
+  // whose id is the mark sent as r, and a trailing CR.
+  ASSERT_TRUE(test_http::script(receive + "r=0", {200, "NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(receive + "r=3", {200, "DATA\r", "", 0, false, 1}));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_NE(receiver, 0);
+  ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(channel).size() >= 3; }, 10000));
+  EXPECT_EQ(hub::receiveMarks(channel), (std::vector<int>{0, 3, 0})) << "an answer without lines sends r=0 next";
+  EXPECT_EQ(wakeups(receiving, 0), 1u) << "three messages in one answer wake the chart once";
+  EXPECT_EQ(query(receiving, receiver), "a\tb\tc");
+  EXPECT_EQ(query(receiving, receiver), "") << "each message is handed out once";
+  EXPECT_EQ(end(receiving, receiver), 1);
+
+  const std::string second = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(second, 60000));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", {200, "NEWDATA\r4\tu\td\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=4",
+                                {200, "DATA\r4\tu\td\r5\tu\te", "", 0, false, 1}));
+  const int other = startReceiver(receiving, 1, second);
+  ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(second).size() >= 3; }, 10000));
+  EXPECT_EQ(query(receiving, other), "d\te") << "the line of id r is skipped";
+  EXPECT_EQ(hub::receiveMarks(second), (std::vector<int>{0, 4, 5}));
+  EXPECT_EQ(end(receiving, other), 1);
+
+  const std::string third = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(third, 60000));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", {200, "NEWDATA\r1\tu\tone\r", "", 0, false, 1}));
+  const int trailing = startReceiver(receiving, 2, third);
+  EXPECT_TRUE(errorBecomes(receiving, trailing, 9)) << "a trailing CR gives 9";
+  EXPECT_EQ(query(receiving, trailing), "one");
+  EXPECT_EQ(end(receiving, trailing), 1);
+}
+
+TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
+  const std::string channel = hub::uniqueChannel();
+  const std::string receive = hub::receivePrefix(channel);
+  ASSERT_TRUE(test_http::script(receive + "r=0", {200, "NEWDATA\r1\tu\tone\r2\tu\ttwo", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(receive + "r=2", {200, "ERR:2000", "", 0, false, 1}));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_NE(receiver, 0);
+  ASSERT_TRUE(waitUntil([&] { return active(receiving, receiver) == 0; }, 10000));
+  EXPECT_EQ(receiveError(receiving, receiver), 2000);
+  Sleep(300);
+  EXPECT_EQ(hub::receiveMarks(channel).size(), 2u) << "no request after 2000";
+
+  const int duplicate = startReceiver(sending, 0, channel);
+  EXPECT_EQ(receiveError(sending, duplicate), 12) << "the ended receiver keeps its mark until it is ended";
+  EXPECT_EQ(active(sending, duplicate), 0);
+  EXPECT_EQ(sending.callInt("LM_EndReceiveInternetMessages", {Arg::i(duplicate)}), 1);
+
+  EXPECT_EQ(query(receiving, receiver), "one\ttwo") << "collected messages survive the end of polling";
+  EXPECT_EQ(end(receiving, receiver), 1);
+  EXPECT_EQ(end(receiving, receiver), -1) << "a second end finds no receiver";
+  const int fresh = startReceiver(sending, 0, channel);
+  EXPECT_EQ(active(sending, fresh), 1);
+  EXPECT_EQ(sending.callInt("LM_EndReceiveInternetMessages", {Arg::i(fresh)}), 1);
+}
+
+TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "ERR:1000", "", 0, false, 1}));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_TRUE(errorBecomes(receiving, receiver, 1000));
+  Sleep(3000);
+  const std::size_t threadsBefore = testing_support::threadCount(receiving.processId()) - 1;
+  EXPECT_EQ(hub::receiveMarks(channel).size(), 1u) << "a request during the error wait";
+  EXPECT_EQ(end(receiving, receiver), 1);
+  // The polling thread ends within one 100 ms step, not after the 30 s wait.
+  EXPECT_TRUE(waitUntil([&] { return testing_support::threadCount(receiving.processId()) <= threadsBefore; }, 2000))
+      << testing_support::threadCount(receiving.processId()) << " threads, " << threadsBefore << " without it";
+  EXPECT_EQ(hub::receiveMarks(channel).size(), 1u);
+}
+
+TEST_F(InternetChannelTest, OneReceiverPerChannelAndUserInTheLogon) {
+  const std::string channel = hub::uniqueChannel();
+  const int first = startReceiver(receiving, 0, channel);
+  ASSERT_EQ(active(receiving, first), 1);
+
+  std::string upper = channel;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  const struct {
+    TestTerminal* terminal;
+    int chart;
+    std::string channel;
+    std::string user;
+  } duplicates[] = {{&receiving, 1, channel, kUser}, {&sending, 0, channel, kUser}, {&sending, 0, upper, "ALICE"}};
+  for (const auto& d : duplicates) {
+    const int h = startReceiver(*d.terminal, d.chart, d.channel, d.user);
+    ASSERT_NE(h, 0);
+    EXPECT_EQ(receiveError(*d.terminal, h), 12) << d.channel << "-" << d.user;
+    EXPECT_EQ(active(*d.terminal, h), 0);
+    EXPECT_EQ(d.terminal->callInt("LM_EndReceiveInternetMessages", {Arg::i(h)}), 1);
+  }
+  const int anyway = startReceiver(receiving, 1, channel, kUser, kAnyInstanceOption);
+  EXPECT_EQ(active(receiving, anyway), 1) << "option 73914628 polls all the same";
+  const int otherUser = startReceiver(receiving, 2, channel, "bob", 0, "other");
+  EXPECT_EQ(active(receiving, otherUser), 1) << "another user is not affected";
+
+  // Every receiver of the channel and user holds the mark, the one let in by
+  // the option too: once both are ended a new one starts at once.
+  EXPECT_EQ(end(receiving, anyway), 1);
+  EXPECT_EQ(end(receiving, first), 1);
+  const int next = startReceiver(sending, 0, channel);
+  EXPECT_EQ(active(sending, next), 1) << "after the first is ended a new one starts at once";
+  EXPECT_NE(receiveError(sending, next), 12);
+  EXPECT_EQ(end(receiving, otherUser), 1);
+  EXPECT_EQ(sending.callInt("LM_EndReceiveInternetMessages", {Arg::i(next)}), 1);
+}
+
+TEST_F(InternetChannelTest, BadStartsAndUnknownHandlesAnswerAsHandleZero) {
+  const std::string channel = hub::uniqueChannel();
+  const struct {
+    Arg window;
+    std::string channel, user, password;
+  } starts[] = {
+      {Arg::i(0), channel, kUser, kPassword},      {Arg::i(0x7ffff0), channel, kUser, kPassword},
+      {Arg::chart(0), "", kUser, kPassword},       {Arg::chart(0), channel, "", kPassword},
+      {Arg::chart(0), channel, kUser, ""},
+  };
+  for (const char* start : {"LM_StartReceiveInternetMessages", "LM_StartSendInternetMessages"})
+    for (const auto& s : starts)
+      EXPECT_EQ(receiving.callInt(start, {s.window, Arg::i(0), Arg::s(s.channel), Arg::s(s.user),
+                                          Arg::s(s.password), Arg::i(0)}),
+                0)
+          << start << " '" << s.channel << "' '" << s.user << "' '" << s.password << "'";
+
+  const int released = startSender(receiving, channel);
+  ASSERT_EQ(receiving.callInt("LM_EndSendInternetMessages", {Arg::i(released)}), 1);
+  for (int h : {0, 12345, 0x30010001, 0x40010001, -1, released}) {
+    for (const char* f : {"LM_EndReceiveInternetMessages", "LM_IsInternetReceiverActive",
+                          "LM_GetLastInternetReceiveError", "LM_EndSendInternetMessages",
+                          "LM_IsInternetSendSessionTerminated", "LM_GetLastInternetSendError"})
+      EXPECT_EQ(receiving.callInt(f, {Arg::i(h)}), -1) << f << "(" << h << ")";
+    EXPECT_EQ(send(receiving, h, "x"), -1) << h;
+    EXPECT_EQ(send(receiving, h, ""), 11) << "an empty message is tested before the handle";
+    EXPECT_EQ(query(receiving, h), "") << h;
+  }
+}
+
+TEST_F(InternetChannelTest, ReceiverOfAClosedChartIsFreedAndItsHandleForgotten) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 500));
+  const int receiver = startReceiver(receiving, 2, channel);
+  ASSERT_EQ(active(receiving, receiver), 1);
+  ASSERT_TRUE(receiving.closeChart(2));
+  EXPECT_TRUE(waitUntil([&] { return active(receiving, receiver) == -1; }, 15000))
+      << "the thread freed the receiver, and its handle is unknown";
+  EXPECT_EQ(query(receiving, receiver), "");
+  EXPECT_EQ(end(receiving, receiver), -1);
+  const int next = startReceiver(receiving, 0, channel);
+  EXPECT_EQ(active(receiving, next), 1) << "the freed receiver let its mark go";
+  EXPECT_EQ(end(receiving, next), 1);
+}
+
+TEST_F(InternetChannelTest, HubFaultsLoseNothingAndKeepThePace) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 1000));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_TRUE(receiving.autoDrain(0, receiver, "LM_QueryInternetMessages"));
+  const int sender = startSender(sending, channel);
+  ASSERT_EQ(send(sending, sender, "before"), 0);
+
+  // Stopped: every request of the channel has its connection reset. The receiver goes on,
+  // at most ten requests in ten seconds and then one per six-second sleep.
+  ASSERT_TRUE(waitUntil([&] { return !receiving.drained(0).empty(); }, 10000));
+  ASSERT_TRUE(hub::stop(channel));
+  const int failed = send(sending, sender, "lost in transit");
+  EXPECT_TRUE(failed >= 2 && failed <= 8) << failed;
+  const std::size_t before = test_http::requests(hub::receivePrefix(channel)).size();
+  Sleep(8000);
+  const std::size_t during = test_http::requests(hub::receivePrefix(channel)).size() - before;
+  EXPECT_GE(during, 1u) << "the receiver stopped asking";
+  EXPECT_LE(during, 13u) << "the pacing rule was broken";
+  const int code = receiveError(receiving, receiver);
+  EXPECT_TRUE(code >= 2 && code <= 8) << code;
+  ASSERT_TRUE(hub::start(channel));
+
+  // A slow answer that is dropped on the way back.
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "", "", 2000, true, 1}));
+  ASSERT_EQ(send(sending, sender, "after"), 0);
+  ASSERT_EQ(send(sending, sender, "and after"), 0);
+  std::string got;
+  waitUntil(
+      [&] {
+        got.clear();
+        for (const auto& text : receiving.drained(0)) got += (got.empty() ? "" : "\t") + text;
+        return got == "before\tafter\tand after";
+      },
+      60000);
+  EXPECT_EQ(got, "before\tafter\tand after") << "accepted messages arrive once; the failed send is not invented";
+  EXPECT_EQ(active(receiving, receiver), 1);
+  EXPECT_EQ(end(receiving, receiver), 1);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+}
+
+}  // namespace
