@@ -1,8 +1,10 @@
-// The demo's second half: two test terminals exchange messages over a local
-// channel through Lumarel.dll, the receiver taking them when its chart wakes.
+// The demo's second half: two test terminals exchange messages through
+// Lumarel.dll, over a local channel and then through the test hub (the test
+// web server on 127.0.0.1:80), the receiver taking them when its chart wakes.
 #include <cstdio>
 #include <string>
 
+#include "testing/http/http_control.h"
 #include "testing/terminal/test_terminal.h"
 
 int main() {
@@ -37,6 +39,40 @@ int main() {
   std::printf("sender:   TimeUTC() = %lld\n", utc);
   receiver.callInt("LM_ReleaseReceiver", {Arg::i(r)});
   sender.callInt("LM_ReleaseSender", {Arg::i(s)});
+
+  std::printf("\ninternet channel \"Signals\" through the test hub (server 0: localhost)\n");
+  namespace hub = test_http::hub;
+  if (!hub::addUser("demo", "demo password")) {
+    std::printf("the test hub does not answer\n");
+    return 1;
+  }
+  const std::string channel = hub::uniqueChannel();
+  const auto start = [&](test_terminal::TestTerminal& t, const char* name) {
+    return t.callInt(name, {Arg::chart(0), Arg::i(0), Arg::s(channel), Arg::s("demo"), Arg::s("demo password"),
+                            Arg::i(0)});
+  };
+  receiver.clearTicks(0);
+  const int ir = start(receiver, "LM_StartReceiveInternetMessages");
+  receiver.autoDrain(0, ir, "LM_QueryInternetMessages");
+  std::printf("receiver: LM_StartReceiveInternetMessages = %d, active %d\n", ir,
+              receiver.callInt("LM_IsInternetReceiverActive", {Arg::i(ir)}));
+  const int is = start(sender, "LM_StartSendInternetMessages");
+  std::printf("sender:   LM_StartSendInternetMessages = %d, last error %d (nothing sent yet)\n", is,
+              sender.callInt("LM_GetLastInternetSendError", {Arg::i(is)}));
+  for (const char* message : {"long EURUSD", "flat\tGBPJPY"}) {
+    const auto result = sender.call("LM_SendInternetMessage", {Arg::i(is), Arg::s(message)});
+    std::printf("sender:   LM_SendInternetMessage -> %lld, the buffer now \"%s\"\n", result.number,
+                result.textsAfter.empty() ? "" : result.textsAfter[0].c_str());
+    Sleep(1000);
+  }
+  for (const auto& text : receiver.drained(0))
+    std::printf("receiver: chart woken, LM_QueryInternetMessages -> \"%s\"\n", text.c_str());
+  std::printf("receiver: last error %d\n", receiver.callInt("LM_GetLastInternetReceiveError", {Arg::i(ir)}));
+  for (const auto& request : test_http::requests(hub::receivePrefix(channel)))
+    std::printf("hub saw:  %s (Zelk-Password: %s)\n", request.requestLine.c_str(),
+                request.header("Zelk-Password").c_str());
+  receiver.callInt("LM_EndReceiveInternetMessages", {Arg::i(ir)});
+  sender.callInt("LM_EndSendInternetMessages", {Arg::i(is)});
   sender.quit();
   receiver.quit();
   return 0;

@@ -157,7 +157,17 @@ UINT recogniseIcon(HWND iconControl) {
                                      {IDI_QUESTION, MB_ICONQUESTION},
                                      {IDI_EXCLAMATION, MB_ICONWARNING},
                                      {IDI_ASTERISK, MB_ICONINFORMATION}};
-  for (int attempt = 0; attempt < 20; ++attempt) {
+  // Tests running at once show their boxes in the middle of one screen, one
+  // over the other: the box is first moved to a place of this robot's own.
+  HWND box = GetAncestor(iconControl, GA_ROOT);
+  RECT boxRect;
+  if (box && GetWindowRect(box, &boxRect)) {
+    const int slot = static_cast<int>((GetCurrentProcessId() / 4) % 24);
+    const int width = GetSystemMetrics(SM_CXSCREEN) / 4, height = GetSystemMetrics(SM_CYSCREEN) / 6;
+    SetWindowPos(box, nullptr, (slot % 4) * width, (slot / 4) * height, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  for (int attempt = 0; attempt < 40; ++attempt) {
     RECT r;
     GetWindowRect(iconControl, &r);
     const Pixels shown = capture(r);

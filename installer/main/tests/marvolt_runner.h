@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <string>
 
 #include "testing/robot/robot.h"
@@ -46,16 +45,8 @@ class Package {
       ADD_FAILURE() << "cannot start Marvolt.exe: " << GetLastError();
       return result;
     }
-    // A window seen before its caption was set is looked at again, for up to
-    // a second, so that what is recorded is what the user sees.
-    std::map<HWND, int> untitledRounds;
-    auto settled = [&](const robot::Dialog& dialog) {
-      if (dialog.caption.empty() && dialog.buttons.empty() && ++untitledRounds[dialog.window] < 20)
-        return std::string(robot::kNotYet);
-      return answer(dialog);
-    };
     // A message box has buttons; the progress window has none.
-    for (auto& seen : robot::answerUntilExit(process.handle(), process.id(), settled, 90000))
+    for (auto& seen : robot::answerUntilExit(process.handle(), process.id(), answer, 90000))
       (seen.buttons.empty() ? result.windows : result.dialogs).push_back(std::move(seen));
     result.exitCode = process.waitForExit(5000);
     return result;
