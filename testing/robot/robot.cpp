@@ -18,7 +18,8 @@ std::string windowText(HWND window) {
   // WM_GETTEXT is carried across processes; the time-out keeps a hung
   // program from hanging the test.
   if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                           SMTO_ABORTIFHUNG, 2000, &got)) {
+                           SMTO_ABORTIFHUNG, 2000, &got) ||
+      text[0] == '\0') {
     GetWindowTextA(window, text, sizeof text);
   }
   return text;
@@ -157,17 +158,7 @@ UINT recogniseIcon(HWND iconControl) {
                                      {IDI_QUESTION, MB_ICONQUESTION},
                                      {IDI_EXCLAMATION, MB_ICONWARNING},
                                      {IDI_ASTERISK, MB_ICONINFORMATION}};
-  // Tests running at once show their boxes in the middle of one screen, one
-  // over the other: the box is first moved to a place of this robot's own.
-  HWND box = GetAncestor(iconControl, GA_ROOT);
-  RECT boxRect;
-  if (box && GetWindowRect(box, &boxRect)) {
-    const int slot = static_cast<int>((GetCurrentProcessId() / 4) % 24);
-    const int width = GetSystemMetrics(SM_CXSCREEN) / 4, height = GetSystemMetrics(SM_CYSCREEN) / 6;
-    SetWindowPos(box, nullptr, (slot % 4) * width, (slot / 4) * height, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  for (int attempt = 0; attempt < 40; ++attempt) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
     RECT r;
     GetWindowRect(iconControl, &r);
     const Pixels shown = capture(r);
