@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -23,21 +24,8 @@ using Send = int(__stdcall*)(int, const char*, int);
 using Take = const char*(__stdcall*)(int);
 using Release = int(__stdcall*)(int);
 
-long long nowMicroseconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
-}
-
-struct Percentiles {
-  double median, p99;
-};
-Percentiles percentiles(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  if (v.empty()) return {0, 0};
-  return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
-}
+using bench::nowMicroseconds;
+using bench::percentiles;
 
 // The same work without the library: one mapping, one mutex, strlen and copy.
 double baselineRate(int messages, const char* message) {

@@ -1,5 +1,6 @@
 #include "channels/hub/hub_exchange.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,15 @@ bool readChunk(HINTERNET request, DWORD size, std::string& into) {
 }
 
 }  // namespace
+
+bool readHubStart(int window, int server, const char* channel, const char* user, const char* password,
+                  HWND& chart, HubIdentity& identity) {
+  chart = reinterpret_cast<HWND>(static_cast<std::intptr_t>(window));
+  if (window == 0 || !IsWindow(chart)) return false;
+  if (!channel || !*channel || !user || !*user || !password || !*password) return false;
+  identity = {server, terminal::utf8ToWide(channel), terminal::utf8ToWide(user), terminal::utf8ToWide(password)};
+  return true;
+}
 
 std::wstring hubHost(int server) {
   switch (server) {

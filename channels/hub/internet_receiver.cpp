@@ -146,15 +146,9 @@ LUMAREL_EXPORT int LUMAREL_API LM_StartReceiveInternetMessages(int window, int s
                                                                const char* user, const char* password,
                                                                int option) noexcept {
   try {
-    const HWND chart = windowFromInt(window);
-    if (window == 0 || !IsWindow(chart)) return 0;
-    if (!channel || !*channel || !user || !*user || !password || !*password) return 0;
-
     auto receiver = std::make_shared<InternetReceiver>();
-    receiver->window = chart;
+    if (!readHubStart(window, server, channel, user, password, receiver->window, receiver->identity)) return 0;
     receiver->option = option;
-    receiver->identity = {server, terminal::utf8ToWide(channel), terminal::utf8ToWide(user),
-                          terminal::utf8ToWide(password)};
     const std::string markName = receiverMarkName(channel, user);
     receiver->instanceMutex = CreateMutexA(nullptr, FALSE, markName.c_str());
     const bool markExisted = GetLastError() == ERROR_ALREADY_EXISTS;

@@ -33,16 +33,11 @@ LUMAREL_EXPORT int LUMAREL_API LM_StartSendInternetMessages(int window, int serv
                                                             const char* user, const char* password,
                                                             int option) noexcept {
   try {
-    const HWND chart = windowFromInt(window);
-    if (window == 0 || !IsWindow(chart)) return 0;
-    if (!channel || !*channel || !user || !*user || !password || !*password) return 0;
     auto sender = std::make_shared<InternetSender>();
+    if (!readHubStart(window, server, channel, user, password, sender->window, sender->identity)) return 0;
     sender->http.reset(openHubClient());
     if (!sender->http) return 0;
-    sender->window = chart;
     sender->option = option;
-    sender->identity = {server, terminal::utf8ToWide(channel), terminal::utf8ToWide(user),
-                        terminal::utf8ToWide(password)};
     return internetSenders.add(std::move(sender));
   } catch (...) {
     return 0;
