@@ -24,12 +24,9 @@ inline HANDLE handleFromInt(int handle) {
   return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(handle));
 }
 
-// Takes one more reference to the library's own file, never released, so that
-// a thread of the library keeps running code that stays mapped after the
-// terminal has freed the library. Only the first call does anything.
+// Keeps the library mapped for the rest of the process, so that a thread of
+// the library keeps running code that stays mapped after the terminal has
+// freed the library. Called at process attach and before a thread starts.
 void pinLibrary();
-
-// The library's own module (the program itself where the code is linked in).
-HMODULE ownModule();
 
 }  // namespace lumarel

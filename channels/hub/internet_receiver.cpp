@@ -100,7 +100,7 @@ bool pollOnce(InternetReceiver& receiver, HINTERNET client, int& lastSeenId) {
       lastSeenId = answer.highestId;
       if (answer.messageCount > 0) {
         appendPending(receiver, answer.messages);
-        postTickMessage(receiver.window, 2, 1);  // one wake-up per answer
+        postTickMessage(receiver.window, terminal::kMessagesWaiting);  // one wake-up per answer
       }
       return true;
     case AnswerKind::Other:

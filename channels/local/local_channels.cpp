@@ -163,7 +163,7 @@ LUMAREL_EXPORT int LUMAREL_API LM_SendMessage(int handle, const char* message, i
         result = -2;
     }
     // Posted after the lock is let go: the receiver runs at once and takes it.
-    if (receiver != 0) postTickMessage(windowFromInt(static_cast<int>(receiver)), 2, 1);
+    if (receiver != 0) postTickMessage(windowFromInt(static_cast<int>(receiver)), terminal::kMessagesWaiting);
     return result;
   } catch (...) {
     return 0;
