@@ -18,19 +18,19 @@ void ChannelBlock::setReceiverWindow(std::uint32_t window) {
 }
 
 std::size_t ChannelBlock::queueLength() const {
-  const void* end = std::memchr(queue(), 0, kQueueCapacity);
-  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - queue()) : kQueueCapacity;
+  const void* end = std::memchr(messageQueue(), 0, kQueueCapacity);
+  return end ? static_cast<std::size_t>(static_cast<const char*>(end) - messageQueue()) : kQueueCapacity;
 }
 
 AppendResult ChannelBlock::append(std::string_view message, bool replaceQueue) {
-  if (replaceQueue) queue()[0] = '\0';
+  if (replaceQueue) messageQueue()[0] = '\0';
   const std::size_t length = queueLength();
   if (message.size() > kMaxMessagePlusQueue || message.size() + length > kMaxMessagePlusQueue)
     return AppendResult::TooLong;
   // The byte at the queue's end (its terminator) is written last: a writer
   // that dies mid-append leaves the queue as it was, never its new text running
   // into older messages that were taken before.
-  char* end = queue() + length;
+  char* end = messageQueue() + length;
   const char first = length != 0 ? '\t' : (message.empty() ? '\0' : message[0]);
   const std::string_view rest = length != 0 ? message : message.substr(message.empty() ? 0 : 1);
   std::memcpy(end + 1, rest.data(), rest.size());
@@ -41,13 +41,13 @@ AppendResult ChannelBlock::append(std::string_view message, bool replaceQueue) {
 }
 
 std::string ChannelBlock::take() {
-  std::string text(queue(), queueLength());
-  queue()[0] = '\0';
+  std::string text(messageQueue(), queueLength());
+  messageQueue()[0] = '\0';
   return text;
 }
 
 void ChannelBlock::terminateQueue() {
-  if (queueLength() == kQueueCapacity) queue()[kQueueCapacity - 1] = '\0';
+  if (queueLength() == kQueueCapacity) messageQueue()[kQueueCapacity - 1] = '\0';
 }
 
 }  // namespace lumarel

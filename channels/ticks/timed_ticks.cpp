@@ -69,7 +69,7 @@ using namespace lumarel;
 
 LUMAREL_EXPORT int LUMAREL_API SetupTimedTicks(int window, int interval) noexcept {
   if (window == 0) return 0;
-  try {
+  return guarded(0, [&] {
     pinLibrary();
     auto entry = std::make_shared<TickThread>();
     entry->stop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -87,9 +87,7 @@ LUMAREL_EXPORT int LUMAREL_API SetupTimedTicks(int window, int interval) noexcep
     request.release();  // the thread frees it
     ResumeThread(entry->thread.get());
     return handle;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 // 1 when the ticks of the handle have stopped (and for the handle 0); 0 for
@@ -97,13 +95,11 @@ LUMAREL_EXPORT int LUMAREL_API SetupTimedTicks(int window, int interval) noexcep
 // thread already ended with its chart.
 LUMAREL_EXPORT int LUMAREL_API RemoveTimedTicks(int handle) noexcept {
   if (handle == 0) return 1;
-  try {
+  return guarded(0, [&] {
     std::shared_ptr<TickThread> entry = tickThreads.remove(handle);
     if (!entry) return 0;
     SetEvent(entry->stop.get());
     // Within one 10-millisecond step.
     return WaitForSingleObject(entry->thread.get(), INFINITE) == WAIT_OBJECT_0 ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
