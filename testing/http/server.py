@@ -13,6 +13,9 @@ Control, on port 80:
   GET  /__control/tls      one line per connection to port 443: TLS <hex first bytes>
   POST /__control/unscript?prefix=P   forgets the script of P
   a script with times=N answers the next N matching requests only.
+  pad=N       the body is filled up to N bytes with "x" (answers of megabytes)
+  piece=N&pieceDelay=MS
+              the body goes out N bytes at a time, MS milliseconds apart
   /__control/hub/...   the test hub's own control (testing/hub/hub.py)
 Paths under /zlk/channels/ that no script answers go to the test hub; other
 unscripted paths answer 200 with the body "ok".
@@ -71,7 +74,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with lock:
                 scripts[one("prefix")] = dict(status=int(one("status", "200")), body=body,
                                               delay=int(one("delay", "0")), drop=one("drop") == "1",
-                                              headers=headers, times=int(one("times", "0")))
+                                              headers=headers, times=int(one("times", "0")),
+                                              piece=int(one("piece", "0")),
+                                              piece_delay=int(one("pieceDelay", "0")))
+                pad = int(one("pad", "0"))
+                if pad > len(body):
+                    scripts[one("prefix")]["body"] = body + b"x" * (pad - len(body))
             return self._answer(200, b"scripted")
         if parsed.path == "/__control/unscript":
             with lock:
@@ -121,7 +129,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if script["piece"]:
+            return self._trickle(script)
         self._answer(script["status"], script["body"], script["headers"])
+
+    def _trickle(self, script):
+        body = script["body"]
+        self.send_response(script["status"])
+        for name, value in script["headers"]:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            for at in range(0, len(body), script["piece"]):
+                self.wfile.write(body[at:at + script["piece"]])
+                self.wfile.flush()
+                if script["piece_delay"]:
+                    time.sleep(script["piece_delay"] / 1000.0)
+        except OSError:
+            self.close_connection = True  # the client stopped reading
 
     def _hub(self, body):
         answer = message_hub.handle(self.command, self.path, self.headers, body)

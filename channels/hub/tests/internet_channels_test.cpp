@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channels/hub/md5.h"
 #include "testing/http/http_control.h"
+#include "testing/terminal/library_in_process.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -425,6 +428,92 @@ TEST_F(InternetChannelTest, HubFaultsLoseNothingAndKeepThePace) {
   EXPECT_EQ(active(receiving, receiver), 1);
   EXPECT_EQ(end(receiving, receiver), 1);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+}
+
+// The library reads at most 1 MiB of an answer: a hub, a proxy or anyone on
+// the plain-HTTP path must not fill the 32-bit terminal's memory. Past it the
+// exchange gives 8, whether the answer comes at once or in small pieces, and
+// polling goes on.
+TEST_F(InternetChannelTest, AnswersPastOneMebibyteGiveEightAndPollingGoesOn) {
+  const struct {
+    const char* name;
+    int size;
+    int piece;
+  } cases[] = {
+      {"five megabytes at once", 5 << 20, 0},
+      {"just over 1 MiB in 4 KiB pieces", (1 << 20) + 4096, 4096},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string channel = hub::uniqueChannel();
+    ASSERT_TRUE(hub::setHold(channel, 60000));
+    test_http::Answer huge{200, "NEWDATA\r1\tu\t"};
+    huge.padTo = c.size;
+    huge.pieceBytes = c.piece;
+    huge.times = 1;
+    ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", huge));
+    const int receiver = startReceiver(receiving, 0, channel);
+    ASSERT_NE(receiver, 0);
+    EXPECT_TRUE(errorBecomes(receiving, receiver, 8)) << receiveError(receiving, receiver);
+    ASSERT_TRUE(hub::post(channel, kUser, "after"));
+    std::string got;
+    EXPECT_TRUE(waitUntil([&] { return !(got = query(receiving, receiver)).empty(); }, 10000));
+    EXPECT_EQ(got, "after") << "the huge answer's text was taken, or polling stopped";
+    EXPECT_EQ(end(receiving, receiver), 1);
+  }
+}
+
+TEST_F(InternetChannelTest, TrickledAnswerIsReadWhole) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 60000));
+  test_http::Answer slow{200, "NEWDATA\r1\tu\ttrickled\r2\tu\tbyte by byte"};
+  slow.pieceBytes = 1;
+  slow.pieceDelayMs = 5;
+  slow.times = 1;
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", slow));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_NE(receiver, 0);
+  std::string got;
+  EXPECT_TRUE(waitUntil([&] { return !(got = query(receiving, receiver)).empty(); }, 10000));
+  EXPECT_EQ(got, "trickled\tbyte by byte");
+  EXPECT_EQ(receiveError(receiving, receiver), 0);
+  EXPECT_EQ(end(receiving, receiver), 1);
+}
+
+// A text LM_QueryInternetMessages handed back stays as it was until the same
+// thread asks again: another thread's query and the end of the receiver leave
+// it alone.
+TEST(InternetTexts, StayValidUntilTheSameThreadQueriesAgain) {
+  ASSERT_TRUE(hub::addUser(kUser, kPassword)) << "the test hub does not answer";
+  test_terminal::LibraryInProcess library;
+  ASSERT_TRUE(library) << GetLastError();
+  const auto start = library.get<int(__stdcall*)(int, int, const char*, const char*, const char*, int)>(
+      "LM_StartReceiveInternetMessages");
+  const auto query = library.get<const char*(__stdcall*)(int)>("LM_QueryInternetMessages");
+  const auto end = library.get<int(__stdcall*)(int)>("LM_EndReceiveInternetMessages");
+  ASSERT_TRUE(start && query && end);
+  HWND chart = CreateWindowExA(0, "STATIC", "chart", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(chart, nullptr) << GetLastError();
+  const std::string channel = hub::uniqueChannel();
+  const int receiver = start(static_cast<int>(reinterpret_cast<std::intptr_t>(chart)), 0, channel.c_str(),
+                             kUser.c_str(), kPassword.c_str(), 0);
+  ASSERT_NE(receiver, 0);
+
+  ASSERT_TRUE(hub::post(channel, kUser, "one"));
+  const char* mine = "";
+  EXPECT_TRUE(waitUntil([&] { return *(mine = query(receiver)) != 0; }, 10000));
+  EXPECT_STREQ(mine, "one");
+
+  ASSERT_TRUE(hub::post(channel, kUser, "two"));
+  std::string theirs;
+  std::thread([&] {
+    waitUntil([&] { return !(theirs = query(receiver)).empty(); }, 10000);
+  }).join();
+  EXPECT_EQ(theirs, "two");
+  EXPECT_STREQ(mine, "one") << "another thread's query changed this thread's text";
+  std::thread([&] { EXPECT_EQ(end(receiver), 1); }).join();
+  EXPECT_STREQ(mine, "one") << "ending the receiver freed the text under its caller";
+  DestroyWindow(chart);
 }
 
 }  // namespace

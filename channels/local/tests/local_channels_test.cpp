@@ -8,11 +8,13 @@
 #include <sstream>
 #include <thread>
 
+#include "testing/terminal/library_in_process.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
 
 using test_terminal::Arg;
+using test_terminal::LibraryInProcess;
 using test_terminal::TestTerminal;
 using testing_support::TempDir;
 
@@ -296,6 +298,90 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
   EXPECT_EQ(outOfOrder, 0) << "each sender's messages arrive once and in order";
   EXPECT_EQ(items.size(), static_cast<std::size_t>(kSenders * kMessages));
   EXPECT_EQ(receiver.quit(), 0u);
+}
+
+// A text LM_GetMessages handed back stays as it was until the same thread
+// calls it again: another thread's take and a release of the handle, on
+// whatever thread, leave it alone (the terminal copies it only after the call).
+TEST(LocalChannelTexts, StayValidUntilTheSameThreadTakesAgain) {
+  LibraryInProcess library;
+  ASSERT_TRUE(library) << GetLastError();
+  const auto start = library.get<int(__stdcall*)(const char*)>("LM_StartSender");
+  const auto send = library.get<int(__stdcall*)(int, const char*, int)>("LM_SendMessage");
+  const auto take = library.get<const char*(__stdcall*)(int)>("LM_GetMessages");
+  const auto release = library.get<int(__stdcall*)(int)>("LM_ReleaseSender");
+  ASSERT_TRUE(start && send && take && release);
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"a short text", "one"},
+      {"a text of its own allocation", std::string(200, 'f')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = channelName("Texts");
+    const int h = start(name.c_str());
+    ASSERT_GT(h, 0) << GetLastError();
+    ASSERT_EQ(send(h, c.text.c_str(), 0), 1);
+    const char* mine = take(h);
+    ASSERT_NE(mine, nullptr);
+    ASSERT_EQ(std::string(mine), c.text);
+
+    std::string theirs = "(none)";
+    std::thread([&] {
+      send(h, "second", 0);
+      const char* text = take(h);
+      theirs = text ? text : "(null)";
+    }).join();
+    EXPECT_EQ(theirs, "second");
+    EXPECT_EQ(std::string(mine), c.text) << "another thread's take changed this thread's text";
+
+    std::thread([&] { EXPECT_EQ(release(h), 1); }).join();
+    EXPECT_EQ(std::string(mine), c.text) << "the release freed the text under its caller";
+  }
+}
+
+TEST(LocalChannelTexts, ReleaseRacingATakeLeavesTheTextWhole) {
+  LibraryInProcess library;
+  ASSERT_TRUE(library) << GetLastError();
+  const auto start = library.get<int(__stdcall*)(const char*)>("LM_StartSender");
+  const auto send = library.get<int(__stdcall*)(int, const char*, int)>("LM_SendMessage");
+  const auto take = library.get<const char*(__stdcall*)(int)>("LM_GetMessages");
+  const auto release = library.get<int(__stdcall*)(int)>("LM_ReleaseSender");
+  ASSERT_TRUE(start && send && take && release);
+  const std::string text(200, 'r');
+  int torn = 0, taken = 0;
+  for (int round = 0; round < 200; ++round) {
+    const std::string name = channelName("Race");
+    const int h = start(name.c_str());
+    ASSERT_GT(h, 0) << GetLastError();
+    ASSERT_EQ(send(h, text.c_str(), 0), 1);
+    std::atomic<int> ready{0};
+    std::atomic<bool> released{false};
+    std::thread taker([&] {
+      ++ready;
+      while (ready < 2) std::this_thread::yield();
+      const char* mine = take(h);
+      // Read once the release is over, on this thread: its text is its own
+      // until it takes again (and goes with the thread).
+      while (!released) std::this_thread::yield();
+      // Null when the release came first; else the whole text, still readable.
+      if (mine) {
+        ++taken;
+        if (std::string(mine) != text) ++torn;
+      }
+    });
+    std::thread releaser([&] {
+      ++ready;
+      while (ready < 2) std::this_thread::yield();
+      release(h);
+      released = true;
+    });
+    taker.join();
+    releaser.join();
+  }
+  EXPECT_EQ(torn, 0) << "of " << taken << " texts taken while their handle was released";
 }
 
 }  // namespace
