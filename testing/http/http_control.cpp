@@ -103,6 +103,7 @@ std::vector<Received> requests(const std::string& prefix) {
     if (kind == "REQUEST") current = Received{test_terminal::fromHex(a), {}, {}};
     else if (kind == "HEADER") current.headers.emplace_back(test_terminal::fromHex(a), test_terminal::fromHex(b));
     else if (kind == "BODY") current.body = test_terminal::fromHex(a);
+    else if (kind == "AT") current.atMs = std::stoll(a);
     else if (kind == "END") all.push_back(current);
   }
   return all;

@@ -23,6 +23,7 @@ struct Received {
   std::string requestLine;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
+  long long atMs = 0;  // when the server had read it, on its own clock
   std::string header(const std::string& name) const;  // "" when absent (any case)
   bool hasHeader(const std::string& name) const;
   std::string path() const;  // the second word of the request line

@@ -9,7 +9,8 @@ Control, on port 80:
        (the longest matching prefix wins). drop=1 closes without answering.
   GET  /__control/requests?prefix=P
        the recorded requests under P, each as
-       REQUEST <hex request line> / HEADER <hex name> <hex value> ... / BODY <hex> / END
+       REQUEST <hex request line> / HEADER <hex name> <hex value> ... / BODY <hex> /
+       AT <milliseconds of the server's clock when it had read the request> / END
   GET  /__control/tls      one line per connection to port 443: TLS <hex first bytes>
   POST /__control/unscript?prefix=P   forgets the script of P
   a script with times=N answers the next N matching requests only.
@@ -36,7 +37,7 @@ import hub as test_hub  # noqa: E402
 
 lock = threading.Lock()
 scripts = {}      # prefix -> dict
-recorded = []     # (path, request line, [(name, value)], body)
+recorded = []     # (path, request line, [(name, value)], body, arrival ms)
 tls_seen = []     # first bytes of each 443 connection
 message_hub = test_hub.Hub()
 
@@ -92,12 +93,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             prefix = one("prefix")
             out = []
             with lock:
-                for path, line, headers, req_body in recorded:
+                for path, line, headers, req_body, at in recorded:
                     if path.startswith(prefix):
                         out.append("REQUEST " + line.encode("latin-1").hex())
                         out += ["HEADER %s %s" % (n.encode("latin-1").hex(), v.encode("latin-1").hex())
                                 for n, v in headers]
                         out.append("BODY " + req_body.hex())
+                        out.append("AT %d" % at)
                         out.append("END")
             return self._answer(200, ("\n".join(out) + "\n").encode())
         if parsed.path == "/__control/tls":
@@ -112,7 +114,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if parsed.path.startswith("/__control/"):
             return self._control(parsed, body)
         with lock:
-            recorded.append((self.path, self.requestline, list(self.headers.items()), body))
+            recorded.append((self.path, self.requestline, list(self.headers.items()), body,
+                             int(time.monotonic() * 1000)))
             match = max((p for p in scripts if self.path.startswith(p)), key=len, default=None)
             script = dict(scripts[match]) if match is not None else None
             if script is not None and script["times"] > 0:
