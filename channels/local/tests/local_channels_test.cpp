@@ -256,7 +256,7 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
   ASSERT_GT(r, 0);
   ASSERT_TRUE(receiver.autoDrain(0, r));
 
-  constexpr int kSenders = 4, kMessages = 10000;
+  constexpr int kSenders = 4, kMessages = 2500;
   std::vector<std::vector<int>> written(kSenders);
   std::atomic<int> failed{0};
   std::vector<std::thread> threads;
