@@ -23,6 +23,22 @@ using testing_support::waitUntil;
 namespace hub = test_http::hub;
 
 constexpr int kAnyInstanceOption = 73914628;
+
+// A scripted answer with this body, for the next `times` requests (0: every one).
+test_http::Answer answerOf(const std::string& body, int times = 0) {
+  test_http::Answer answer;
+  answer.body = body;
+  answer.times = times;
+  return answer;
+}
+// A connection closed without an answer, after delayMs.
+test_http::Answer droppedOnce(int delayMs = 0) {
+  test_http::Answer answer;
+  answer.drop = true;
+  answer.delayMs = delayMs;
+  answer.times = 1;
+  return answer;
+}
 const std::string kUser = "alice";
 const std::string kPassword = "s3cret pass";
 
@@ -212,9 +228,9 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {{200, "ERR:500"}, 999},    {{200, "ERR:"}, 999},    {{200, "ERR:1000"}, 1000},
-      {{200, "ERR:1500"}, 1500},  {{200, "OK"}, 999},      {{200, "OKAY, and more"}, 0},
-      {{200, "<html>"}, 999},     {{200, ""}, 7},
+      {answerOf("ERR:500"), 999},    {answerOf("ERR:"), 999},    {answerOf("ERR:1000"), 1000},
+      {answerOf("ERR:1500"), 1500},  {answerOf("OK"), 999},      {answerOf("OKAY, and more"), 0},
+      {answerOf("<html>"), 999},     {answerOf(""), 7},
   };
   for (const auto& c : cases) {
     test_http::Answer answer = c.answer;
@@ -226,13 +242,10 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     // The sender never pauses: the next message goes at once.
     EXPECT_EQ(send(sending, sender, "next"), 0) << "after " << c.answer.body;
   }
-  test_http::Answer dropped;
-  dropped.drop = true;
-  dropped.times = 1;
-  ASSERT_TRUE(test_http::script(hub::sendPath(channel), dropped));
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), droppedOnce()));
   EXPECT_TRUE(isTransportFailure(send(sending, sender, "x"), 5)) << "a dropped connection";
 
-  ASSERT_TRUE(test_http::script(hub::sendPath(channel), {200, "ERR:2000", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), answerOf("ERR:2000", 1)));
   EXPECT_EQ(send(sending, sender, "x"), 2000);
   const std::size_t requestsSoFar = test_http::requests(hub::sendPath(channel)).size();
   EXPECT_EQ(send(sending, sender, "after the end"), 14);
@@ -256,8 +269,8 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {{200, "ERR:500"}, 999}, {{200, "ERR:"}, 999}, {{200, "ERR:1500"}, 1500},
-      {{200, "OKAY"}, 13},     {{200, ""}, 7},
+      {answerOf("ERR:500"), 999}, {answerOf("ERR:"), 999}, {answerOf("ERR:1500"), 1500},
+      {answerOf("OKAY"), 13},     {answerOf(""), 7},
   };
   for (const auto& c : cases) {
     const std::string channel = hub::uniqueChannel();
@@ -273,7 +286,7 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
   }
   const std::string channel = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(channel, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "", "", 0, true, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), droppedOnce()));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 2; }, 10000));
   EXPECT_TRUE(isTransportFailure(receiveError(receiving, receiver), 5)) << "a dropped connection";
@@ -286,8 +299,8 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
   const std::string receive = hub::receivePrefix(channel);
   // Three messages in one answer; then an answer without lines; then one
   // whose id is the mark sent as r, and a trailing CR.
-  ASSERT_TRUE(test_http::script(receive + "r=0", {200, "NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", "", 0, false, 1}));
-  ASSERT_TRUE(test_http::script(receive + "r=3", {200, "DATA\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(receive + "r=0", answerOf("NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=3", answerOf("DATA\r", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(channel).size() >= 3; }, 10000));
@@ -299,9 +312,9 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 
   const std::string second = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(second, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", {200, "NEWDATA\r4\tu\td\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", answerOf("NEWDATA\r4\tu\td\r", 1)));
   ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=4",
-                                {200, "DATA\r4\tu\td\r5\tu\te", "", 0, false, 1}));
+                                answerOf("DATA\r4\tu\td\r5\tu\te", 1)));
   const int other = startReceiver(receiving, 1, second);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(second).size() >= 3; }, 10000));
   EXPECT_EQ(query(receiving, other), "d\te") << "the line of id r is skipped";
@@ -310,7 +323,7 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 
   const std::string third = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(third, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", {200, "NEWDATA\r1\tu\tone\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", answerOf("NEWDATA\r1\tu\tone\r", 1)));
   const int trailing = startReceiver(receiving, 2, third);
   EXPECT_TRUE(errorBecomes(receiving, trailing, 9)) << "a trailing CR gives 9";
   EXPECT_EQ(query(receiving, trailing), "one");
@@ -320,8 +333,8 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
   const std::string channel = hub::uniqueChannel();
   const std::string receive = hub::receivePrefix(channel);
-  ASSERT_TRUE(test_http::script(receive + "r=0", {200, "NEWDATA\r1\tu\tone\r2\tu\ttwo", "", 0, false, 1}));
-  ASSERT_TRUE(test_http::script(receive + "r=2", {200, "ERR:2000", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(receive + "r=0", answerOf("NEWDATA\r1\tu\tone\r2\tu\ttwo", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=2", answerOf("ERR:2000", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return active(receiving, receiver) == 0; }, 10000));
@@ -344,7 +357,7 @@ TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
 
 TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
   const std::string channel = hub::uniqueChannel();
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "ERR:1000", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answerOf("ERR:1000", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_TRUE(errorBecomes(receiving, receiver, 1000));
   // Two seconds of the wait pass, as the ticks of another chart show.
@@ -365,7 +378,7 @@ TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
 // end request during that sleep ends the thread at once.
 TEST_F(InternetChannelTest, EndTakesEffectDuringThePacingSleep) {
   const std::string channel = hub::uniqueChannel();
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "DATA\r"}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answerOf("DATA\r")));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 10; }, 10000));
@@ -487,7 +500,7 @@ TEST_F(InternetChannelTest, HubFaultsLoseNothingAndKeepThePace) {
   ASSERT_TRUE(hub::start(channel));
 
   // A slow answer that is dropped on the way back.
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "", "", 2000, true, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), droppedOnce(2000)));
   ASSERT_EQ(send(sending, sender, "after"), 0);
   ASSERT_EQ(send(sending, sender, "and after"), 0);
   std::string got;
@@ -515,10 +528,9 @@ TEST_F(InternetChannelTest, AnswersPastOneMebibyteGiveEightAndPollingGoesOn) {
     SCOPED_TRACE(c.name);
     const std::string channel = hub::uniqueChannel();
     ASSERT_TRUE(hub::setHold(channel, 60000));
-    test_http::Answer huge{200, "NEWDATA\r1\tu\t"};
+    test_http::Answer huge = answerOf("NEWDATA\r1\tu\t", 1);
     huge.padTo = c.size;
     huge.pieceBytes = c.piece;
-    huge.times = 1;
     ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", huge));
     const int receiver = startReceiver(receiving, 0, channel);
     ASSERT_NE(receiver, 0);
@@ -534,10 +546,9 @@ TEST_F(InternetChannelTest, AnswersPastOneMebibyteGiveEightAndPollingGoesOn) {
 TEST_F(InternetChannelTest, TrickledAnswerIsReadWhole) {
   const std::string channel = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(channel, 60000));
-  test_http::Answer slow{200, "NEWDATA\r1\tu\ttrickled\r2\tu\tbyte by byte"};
+  test_http::Answer slow = answerOf("NEWDATA\r1\tu\ttrickled\r2\tu\tbyte by byte", 1);
   slow.pieceBytes = 1;
   slow.pieceDelayMs = 5;
-  slow.times = 1;
   ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", slow));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);

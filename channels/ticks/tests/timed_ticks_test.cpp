@@ -142,8 +142,9 @@ TEST_F(TimedTicksTest, TicksGoOnAfterTheTerminalFreesTheLibrary) {
 TEST(TimeUtc, IsTheSystemClockInAnyTimeZone) {
   TIME_ZONE_INFORMATION zone;
   GetTimeZoneInformation(&zone);
-  if (const char* expected = std::getenv("EXPECTED_BIAS"))
+  if (const char* expected = std::getenv("EXPECTED_BIAS")) {
     ASSERT_EQ(zone.Bias, std::atol(expected)) << "the time zone did not take effect";
+  }
 
   TempDir copy{"tz"};
   test_terminal::makeCopyFolder(copy.path());
