@@ -124,8 +124,9 @@ bool RedisLink::enqueue(Job job) {
 }
 
 bool RedisLink::script(const std::string& source, std::vector<std::string> keys, std::vector<std::string> args,
-                       Done done) {
+                       Done done, bool idempotent) {
   Job job;
+  job.idempotent = idempotent;
   job.words = {"EVALSHA", "", std::to_string(keys.size())};
   for (auto& k : keys) job.words.push_back(std::move(k));
   for (auto& a : args) job.words.push_back(std::move(a));
@@ -173,16 +174,17 @@ void RedisLink::work() {
     }
     Reply reply;
     std::string why;
-    if (!c) c = connect(address_, why);
-    if (c) {
-      reply = job.scriptSource.empty() ? run(c.get(), job.words) : runScript(job);
-      if (reply.kind == Reply::Kind::Failed) {
-        why = reply.text;
-        c.reset();
-        loaded.clear();
+    for (int attempt = 0; attempt < (job.idempotent ? 2 : 1); ++attempt) {
+      if (!c) c = connect(address_, why);
+      if (!c) {
+        reply.text = why;
+        break;
       }
-    } else {
-      reply.text = why;
+      reply = job.scriptSource.empty() ? run(c.get(), job.words) : runScript(job);
+      if (reply.kind != Reply::Kind::Failed) break;
+      why = reply.text;
+      c.reset();
+      loaded.clear();
     }
     health_.report(reply.kind != Reply::Kind::Failed, why);
     boost::asio::post(loop_, [done = std::move(job.done), reply = std::move(reply)]() mutable { done(std::move(reply)); });

@@ -52,7 +52,10 @@ class RedisLink {
   // Runs a script (by its digest, loading it when Redis does not know it) and
   // calls `done` on the loop. False when the queue is full: the caller answers
   // "busy" at once rather than queue without bound.
-  bool script(const std::string& source, std::vector<std::string> keys, std::vector<std::string> args, Done done);
+  // `idempotent`: may run twice without harm, so a connection found broken
+  // (Redis restarted since its last use) is made anew and the command tried once more.
+  bool script(const std::string& source, std::vector<std::string> keys, std::vector<std::string> args, Done done,
+              bool idempotent = false);
   bool command(std::vector<std::string> words, Done done);
 
   // Listens on the "sent" topic; `resync` runs after every (re)subscription,
@@ -66,6 +69,7 @@ class RedisLink {
     std::vector<std::string> words;
     std::string scriptSource;  // non-empty: words are EVALSHA's, the digest filled in by the worker
     Done done;
+    bool idempotent = false;
   };
   void work();
   void subscribe(Sent sent, Resync resync);

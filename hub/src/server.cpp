@@ -99,6 +99,13 @@ int Server::heldBy(const std::string& user) const {
   return count == heldPerUser_.end() ? 0 : count->second;
 }
 
+std::size_t Server::waiting() const {
+  std::size_t count = 0;
+  for (const auto& [channel, list] : waiting_)
+    for (const auto& [raw, session] : list) count += session->waiting();
+  return count;
+}
+
 void Server::leave(Session* s) {
   sessions_.erase(s);
   if (shuttingDown_ && sessions_.empty()) shutdownDeadline_.cancel();
@@ -127,7 +134,8 @@ void Server::sent(long long id, const std::string& channel) {
          std::to_string(settings_.linesPerAnswer)},
         [shared](Reply reply) {
           for (const auto& s : *shared) s->onFetched(reply);
-        });
+        },
+        true);
     if (!queued)
       for (const auto& s : *shared) s->onFetched(Reply{});
   }

@@ -42,6 +42,7 @@ class Server : public std::enable_shared_from_this<Server> {
   void leave(Session* s);
   std::size_t connections() const { return sessions_.size(); }
   std::size_t held() const { return heldTotal_; }
+  std::size_t waiting() const;  // held and not being looked up
 
  private:
   void accept();

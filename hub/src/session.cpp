@@ -69,7 +69,7 @@ void Session::handle(const Request& request) {
   if (target.path == kHealthPath) {
     const bool ok = server_->redis().reachable();
     return answer(ok ? http::status::ok : http::status::service_unavailable,
-                  ok ? "ok held=" + std::to_string(server_->held()) +
+                  ok ? "ok held=" + std::to_string(server_->waiting()) +
                            " connections=" + std::to_string(server_->connections())
                      : "redis unreachable",
                   keepAlive);
@@ -126,7 +126,7 @@ void Session::receive(const Request& request, long long r) {
   // under way is not missed.
   mark_ = r;
   held_ = true;
-  again_ = expired_ = false;
+  again_ = expired_ = admitted_ = false;
   phase_ = Phase::Fetching;
   server_->hold(shared_from_this(), channel_, user_);
   holdTimer_.emplace(stream_.get_executor());
@@ -143,7 +143,7 @@ void Session::receive(const Request& request, long long r) {
        store::messagesKey(channel_), store::timesKey(channel_)},
       {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), std::to_string(r),
        std::to_string(now), std::to_string(s.keepSeconds * 1000LL), std::to_string(s.linesPerAnswer)},
-      [self = shared_from_this()](Reply reply) { self->onFetched(reply); });
+      [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
   if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
 }
 
@@ -155,7 +155,7 @@ void Session::fetchAgain() {
       kFetchScript, {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)},
       {std::to_string(mark_), std::to_string(nowMs()), std::to_string(s.keepSeconds * 1000LL),
        std::to_string(s.linesPerAnswer)},
-      [self = shared_from_this()](Reply reply) { self->onFetched(reply); });
+      [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
   if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
 }
 
@@ -171,9 +171,17 @@ bool Session::beginFetch() {
 
 void Session::onFetched(const Reply& reply) {
   if (phase_ != Phase::Fetching) return;  // answered meanwhile (shutdown, client gone)
-  if (reply.kind != Reply::Kind::Array || reply.items.empty())
-    return finishHold(errorAnswer(error_number::kStorageUnavailable));
+  if (reply.kind != Reply::Kind::Array || reply.items.empty()) {
+    // Once let in, a receiver rides out a Redis restart: it is looked for
+    // again when the listener is back, or answered with its mark at the hold time.
+    if (!admitted_ || expired_ || server_->shuttingDown())
+      return finishHold(admitted_ ? dataAnswer(mark_, {}) : errorAnswer(error_number::kStorageUnavailable));
+    again_ = false;
+    phase_ = Phase::Waiting;
+    return;
+  }
   if (reply.items[0].integer != 0) return finishHold(errorAnswer(static_cast<int>(reply.items[0].integer)));
+  admitted_ = true;
   if (reply.items.size() >= 2) mark_ = reply.items[1].integer;
   std::vector<std::string> lines;
   for (std::size_t i = 2; i < reply.items.size(); ++i) lines.push_back(reply.items[i].text);
