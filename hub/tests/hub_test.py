@@ -58,7 +58,7 @@ class HubCase(unittest.TestCase):
 
         def run():
             try:
-                result["answer"] = wire.receive(port, channel, user, digest, r)
+                result["answer"] = wire.receive(port, channel, user, digest, r, timeout=120)
             except Exception as e:  # noqa: BLE001 - reported by the test
                 result["error"] = e
         t = threading.Thread(target=run, daemon=True)
@@ -256,12 +256,14 @@ class Limits(HubCase):
         held = [self.receive_in_thread(h.port, self.channel(), 0) for _ in range(3)]
         self.assertTrue(wait_until(lambda: self.held(h) == 3))
         self.assertEqual(wire.receive(h.port, self.channel(), USER, DIGEST, 0), b"ERR:1000")
-        self.assertEqual(wire.receive(h.port, self.channel(), "bob", hubkit.digest("other"), 0, timeout=40),
-                         b"NEWDATA\r", "another user is not affected")
+        theirs = self.channel()
+        self.assertEqual(wire.send(h.port, theirs, "bob", hubkit.digest("other"), "mine"), b"OKAY")
+        self.assertEqual(wire.receive(h.port, theirs, "bob", hubkit.digest("other"), 0), b"NEWDATA\r1\tbob\tmine",
+                         "another user is not affected")
         self.assertEqual(h.terminate(), 0)
         for t, result in held:
             t.join(10)
-            self.assertEqual(result.get("answer"), b"NEWDATA\r")
+            self.assertEqual(result.get("answer"), b"NEWDATA\r", result.get("error"))
 
     def test_silent_and_slow_clients_are_cut_off_and_memory_stays_flat(self):
         h = self.hub(lines_per_answer=1000, max_message_bytes=4000, requests_per_second=100000)
