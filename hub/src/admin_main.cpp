@@ -98,11 +98,14 @@ int main(int argc, char** argv) {
     std::string secret;
     std::getline(std::cin, secret);
     if (!secret.empty() && secret.back() == '\r') secret.pop_back();
+    if (secret.empty()) {
+      std::cerr << "lumarel-hub-admin: nothing on standard input\n";
+      return 2;
+    }
     const std::string digest = command == "add" ? lumarel::md5Hex(secret) : secret;
     secret.assign(secret.size(), '\0');
-    if (command == "add" ? digest.empty() : !validDigest(digest)) return usage();
-    if (command == "add" && secret.empty()) {
-      std::cerr << "lumarel-hub-admin: the password is empty\n";
+    if (!validDigest(digest)) {
+      std::cerr << "lumarel-hub-admin: a digest is 32 lower-case hexadecimal digits\n";
       return 2;
     }
     ReplyPtr r = run(c.get(), {"HSET", key, "digest", digest, "disabled", "0"});

@@ -146,6 +146,19 @@ class Protocol(HubCase):
         except OSError:
             pass
         self.assertEqual(wire.receive(h.port, c, USER, DIGEST, 0), b"NEWDATA\r1\talice\t" + b"m" * 100)
+        self.assertEqual(hubkit.admin(self.redis, "disable", "nobody").returncode, 1)
+        # Headers beyond 8 kB: the connection is closed, and the hub goes on.
+        with wire.raw_connection(h.port) as s:
+            s.settimeout(10)
+            s.sendall(b"GET /health HTTP/1.1\r\nX-Big: " + b"b" * 20000 + b"\r\n\r\n")
+            try:
+                self.assertEqual(s.recv(100), b"")
+            except ConnectionResetError:
+                pass
+        self.assertEqual(hubkit.admin(self.redis, "add-digest", "erin", stdin="not a digest\n").returncode, 2)
+        self.assertEqual(hubkit.admin(self.redis, "add", "erin", stdin="\n").returncode, 2, "an empty password")
+        self.assertEqual(hubkit.admin(self.redis, "add-digest", "erin", stdin=pw + "\n").returncode, 0)
+        self.assertEqual(wire.send(h.port, c, "erin", pw, "by digest"), b"OKAY")
         self.assertEqual(hubkit.admin(self.redis, "enable", "dora").returncode, 0)
         self.assertEqual(wire.send(h.port, c, "dora", pw, "back"), b"OKAY", "an enabled account sends again")
 
