@@ -1,0 +1,134 @@
+// The MetaTrader 4 download's parts on their own: the app-store server's
+// location answer, the download into a file, the temporary file's name.
+#include "installer/web/terminal_download.h"
+
+#include <gtest/gtest.h>
+
+#include "installer/web/http_client.h"
+#include "testing/http/http_control.h"
+#include "testing/support/test_support.h"
+
+namespace {
+
+using namespace installer;
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+constexpr const char* kLocationPath = "/appstore/GetMT4DownloadLocation.aspx";
+
+test_http::Answer answer(int status, const std::string& body) {
+  test_http::Answer a;
+  a.status = status;
+  a.body = body;
+  return a;
+}
+
+test_http::Answer noAnswer() {
+  test_http::Answer a;
+  a.drop = true;
+  return a;
+}
+
+class LocationRequest : public ::testing::Test {
+ protected:
+  void SetUp() override { before = test_http::requests(kLocationPath).size(); }
+  void TearDown() override { test_http::unscript(kLocationPath); }
+  std::vector<test_http::Received> asked() const {
+    auto all = test_http::requests(kLocationPath);
+    all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(all.size(), before)));
+    return all;
+  }
+  std::size_t before = 0;
+};
+
+TEST_F(LocationRequest, AnswerIsTheUrlUnchanged) {
+  // Blanks and line ends belong to the answer: it is taken whole.
+  const std::string url = " http://localhost/setups/mt4 setup.exe\r\n";
+  ASSERT_TRUE(test_http::script(kLocationPath, answer(200, url)));
+  std::string location = "Acme Key & more";
+  ASSERT_TRUE(requestDownloadLocation(location));
+  EXPECT_EQ(location, url);
+  const auto seen = asked();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].requestLine, std::string("POST ") + kLocationPath + " HTTP/1.1");
+  EXPECT_EQ(seen[0].body, "Acme Key & more");
+  EXPECT_FALSE(seen[0].hasHeader("Content-Type"));
+  EXPECT_EQ(seen[0].header("Host"), "localhost");
+}
+
+TEST_F(LocationRequest, FailuresKeepTheKey) {
+  const struct {
+    const char* name;
+    test_http::Answer answer;
+  } cases[] = {
+      {"500 with a body", answer(500, "http://localhost/error.exe")},
+      {"404 with a body", answer(404, "http://localhost/missing.exe")},
+      {"204 without a body", answer(204, "")},
+      {"200 without a body", answer(200, "")},
+      {"no answer", noAnswer()},
+      {"answer longer than the location buffer", answer(200, "http://localhost/" + std::string(4079, 'u'))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(test_http::script(kLocationPath, c.answer));
+    std::string location = "key";
+    EXPECT_FALSE(requestDownloadLocation(location));
+    EXPECT_EQ(location, "key");
+  }
+  std::string location = "key";
+  ASSERT_TRUE(test_http::script(kLocationPath, answer(200, "http://localhost/" + std::string(4078, 'u'))));
+  EXPECT_TRUE(requestDownloadLocation(location)) << "4095 characters fit";
+  EXPECT_EQ(location.size(), 4095u);
+}
+
+TEST(DownloadToFile, BodyBytesLandInTheFile) {
+  TempDir dir{"dl"};
+  const std::string prefix = test_http::uniquePrefix();
+  std::string program = "MZ";
+  for (int i = 0; i < 70000; ++i) program += static_cast<char>(i * 7);  // zero bytes included
+  ASSERT_TRUE(test_http::script(prefix + "setup.exe", answer(200, program)));
+  const std::string path = dir / "setup.exe";
+  ASSERT_TRUE(downloadToFile("http://localhost" + prefix + "setup.exe", path));
+  EXPECT_EQ(readFile(path), program);
+  const auto seen = test_http::requests(prefix);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].requestLine, "GET " + prefix + "setup.exe HTTP/1.1");
+}
+
+TEST(DownloadToFile, FailuresReportFalse) {
+  TempDir dir{"dlf"};
+  const std::string prefix = test_http::uniquePrefix();
+  ASSERT_TRUE(test_http::script(prefix + "404", answer(404, "not found page")));
+  ASSERT_TRUE(test_http::script(prefix + "drop", noAnswer()));
+  ASSERT_TRUE(test_http::script(prefix + "big", answer(200, std::string(5000, 'b'))));
+  ASSERT_TRUE(test_http::script(prefix + "fits", answer(200, std::string(4096, 'f'))));
+  const std::string base = "http://localhost" + prefix;
+  const struct {
+    const char* name;
+    std::string url;
+    std::uint64_t limit;
+    bool ok;
+  } cases[] = {
+      {"status 404 with a body", base + "404", kMaxSetupProgramBytes, false},
+      {"no answer", base + "drop", kMaxSetupProgramBytes, false},
+      {"body over the limit", base + "big", 4096, false},
+      {"body at the limit", base + "fits", 4096, true},
+      {"url that cannot be split", "no url at all", kMaxSetupProgramBytes, false},
+      {"nothing listens", "http://127.0.0.2/x.exe", kMaxSetupProgramBytes, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / "out.exe";
+    DeleteFileA(path.c_str());
+    EXPECT_EQ(downloadToFile(c.url, path, c.limit), c.ok) << GetLastError();
+  }
+  EXPECT_EQ(kMaxSetupProgramBytes, 512ull * 1024 * 1024);
+}
+
+TEST(SetupProgramPath, TickThenSecondsInUpperCaseHex) {
+  EXPECT_EQ(setupProgramPath("C:\\Temp\\", 0x1a2b, 0xDEADBEEF), "C:\\Temp\\mt4-00001A2BDEADBEEF.exe");
+  EXPECT_EQ(setupProgramPath("C:\\T\\", 0xFFFFFFFF, 0), "C:\\T\\mt4-FFFFFFFF00000000.exe");
+}
+
+}  // namespace
