@@ -255,19 +255,38 @@ TEST_F(Mt4SetupRun, UrlLocationIsDownloadedWithoutAskingTheServer) {
   EXPECT_TRUE(installedIn(newCopy));
 }
 
-TEST_F(Mt4SetupRun, HttpsLocationGoesToTheSecurePort) {
-  const auto before = test_http::tlsConnections().size();
+TEST_F(Mt4SetupRun, HttpsLocationIsDownloadedOverTheSecurePort) {
+  serveSetup("install", newCopy);
+  // The port in the address is not used: HTTPS goes to 443, where the test
+  // server speaks TLS with a certificate that is trusted only while the
+  // object lives.
   writeIni("https://localhost:8080" + prefix + "setup.exe");
-  const auto result = run();
-  // The test server's secure port records the client's greeting and hangs
-  // up: no TLS server with a certificate this Wine trusts runs here.
-  EXPECT_EQ(result.captions(), std::vector<std::string>{"Installer error"});
-  const auto tls = test_http::tlsConnections();
-  ASSERT_GT(tls.size(), before) << "nothing came to port 443";
-  EXPECT_EQ(tls.back().substr(0, 2), std::string("\x16\x03", 2)) << "not a TLS client hello";
-  EXPECT_TRUE(locationRequests().empty());
-  EXPECT_TRUE(test_http::requests(prefix).empty()) << "the download went over plain HTTP";
-  EXPECT_TRUE(setupFilesLeft().empty());
+  {
+    SCOPED_TRACE("certificate not trusted");
+    const auto before = test_http::tlsConnections().size();
+    const auto result = run();
+    EXPECT_EQ(result.captions(), std::vector<std::string>{"Installer error"});
+    ASSERT_FALSE(result.dialogs.empty());
+    EXPECT_EQ(result.dialogs[0].text, "Unable to download the installer for MetaTrader 4");
+    const auto tls = test_http::tlsConnections();
+    ASSERT_GT(tls.size(), before) << "nothing came to port 443";
+    EXPECT_EQ(tls.back().substr(0, 2), std::string("\x16\x03", 2)) << "not a TLS client hello";
+    EXPECT_TRUE(test_http::requests(prefix).empty()) << "the download went without TLS";
+    EXPECT_TRUE(setupFilesLeft().empty());
+    EXPECT_FALSE(fileExists(commandLineCopy.path() + "\\experts\\a.ex4"));
+  }
+  {
+    SCOPED_TRACE("certificate trusted");
+    test_http::TrustedServerCertificate trust;
+    ASSERT_TRUE(trust.trusted()) << GetLastError();
+    const auto before = test_http::tlsConnections().size();
+    const auto result = run();
+    EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
+    EXPECT_GT(test_http::tlsConnections().size(), before);
+    EXPECT_EQ(test_http::requests(prefix + "setup.exe").size(), 1u);
+    EXPECT_TRUE(installedIn(newCopy));
+  }
+  EXPECT_TRUE(locationRequests().empty()) << "a URL location asks no server";
 }
 
 TEST_F(Mt4SetupRun, FailuresShowTheirMessageAndEndTheRun) {

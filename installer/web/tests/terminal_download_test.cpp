@@ -126,6 +126,22 @@ TEST(DownloadToFile, FailuresReportFalse) {
   EXPECT_EQ(kMaxSetupProgramBytes, 512ull * 1024 * 1024);
 }
 
+// A process reads the trusted roots once: the untrusted case runs in a
+// Marvolt.exe of its own (Mt4SetupRun).
+TEST(DownloadToFile, HttpsFromATrustedServer) {
+  test_http::TrustedServerCertificate trust;
+  ASSERT_TRUE(trust.trusted()) << GetLastError();
+  TempDir dir{"dls"};
+  const std::string prefix = test_http::uniquePrefix();
+  ASSERT_TRUE(test_http::script(prefix + "setup.exe", answer(200, "secure bytes")));
+  const auto before = test_http::tlsConnections().size();
+  const std::string path = dir / "setup.exe";
+  ASSERT_TRUE(downloadToFile("https://localhost:8443" + prefix + "setup.exe", path));
+  EXPECT_EQ(readFile(path), "secure bytes");
+  EXPECT_EQ(test_http::requests(prefix).size(), 1u);
+  EXPECT_GT(test_http::tlsConnections().size(), before) << "it did not come over TLS on port 443";
+}
+
 TEST(SetupProgramPath, TickThenSecondsInUpperCaseHex) {
   EXPECT_EQ(setupProgramPath("C:\\Temp\\", 0x1a2b, 0xDEADBEEF), "C:\\Temp\\mt4-00001A2BDEADBEEF.exe");
   EXPECT_EQ(setupProgramPath("C:\\T\\", 0xFFFFFFFF, 0), "C:\\T\\mt4-FFFFFFFF00000000.exe");
