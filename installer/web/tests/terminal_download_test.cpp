@@ -3,9 +3,17 @@
 #include "installer/web/terminal_download.h"
 
 #include <gtest/gtest.h>
+#include <ole2.h>
+
+#include <optional>
 
 #include "installer/web/http_client.h"
+#include "installer/web/tests/page_script.h"
+#include "installer/web/wb_customizer.h"
+#include "installer/ui/progress_window.h"
 #include "testing/http/http_control.h"
+#include "testing/mt4setup/script.h"
+#include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
 namespace {
@@ -14,6 +22,7 @@ using namespace installer;
 using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::TempDir;
+using installer::CWBCustomizer;
 
 constexpr const char* kLocationPath = "/appstore/GetMT4DownloadLocation.aspx";
 
@@ -145,6 +154,138 @@ TEST(DownloadToFile, HttpsFromATrustedServer) {
 TEST(SetupProgramPath, TickThenSecondsInUpperCaseHex) {
   EXPECT_EQ(setupProgramPath("C:\\Temp\\", 0x1a2b, 0xDEADBEEF), "C:\\Temp\\mt4-00001A2BDEADBEEF.exe");
   EXPECT_EQ(setupProgramPath("C:\\T\\", 0xFFFFFFFF, 0), "C:\\T\\mt4-FFFFFFFF00000000.exe");
+}
+
+// The whole step in this process, the broker page's object driven by name
+// as the page's script drives it (Wine's browser runs no script here).
+class InstallTerminalIfWanted : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    prefix = test_http::uniquePrefix();
+    entry = "MarvoltStepMT4_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount());
+    request.iniPath = dir / "install.ini";
+    HKEY user = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_QUERY_VALUE, &user) == ERROR_SUCCESS) {
+      char path[1000] = {};
+      DWORD size = sizeof path - 1;
+      if (RegQueryValueExA(user, "InstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) ==
+          ERROR_SUCCESS)
+        userInstallPath = path;
+      RegCloseKey(user);
+    }
+  }
+  void TearDown() override {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKey) + entry).c_str());
+    HKEY user = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_SET_VALUE, &user) == ERROR_SUCCESS) {
+      if (userInstallPath)
+        RegSetValueExA(user, "InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(userInstallPath->c_str()),
+                       static_cast<DWORD>(userInstallPath->size() + 1));
+      else
+        RegDeleteValueA(user, "InstallPath");
+      RegCloseKey(user);
+    }
+    test_http::unscript(kLocationPath);
+  }
+  void writeIni(const std::string& location) {
+    testing_support::writeFile(request.iniPath, "[MT4Install]\r\nMT4Location=" + location +
+                                                    "\r\n[Messages]\r\nMessageUrl2=http://localhost" + prefix +
+                                                    "told\r\n");
+  }
+  void serveSetup() {
+    const std::string program = readFile(testing_support::hostPath(MT4SETUP_EXE));
+    ASSERT_FALSE(program.empty());
+    const std::string script = "action=install\nfolder=" + newCopy + "\nentry=" + entry + "\n";
+    ASSERT_TRUE(test_http::script(prefix + "setup.exe", answer(200, mt4setup::withScript(program, script))));
+    ASSERT_TRUE(test_http::script(kLocationPath, answer(200, "http://localhost" + prefix + "setup.exe")));
+  }
+  // Runs the step on a thread of its own, as the main thread runs it, while
+  // `onPage` acts for the person at the broker page.
+  std::vector<robot::Dialog> runStep(const std::function<void(HWND page)>& onPage = nullptr) {
+    return robot::answerWhile(
+        [&] {
+          OleInitialize(nullptr);
+          result = installTerminalIfWanted(request);
+          OleUninitialize();
+        },
+        [&](const robot::Dialog& d) -> std::string {
+          if (d.caption == "Choose a broker" && onPage) {
+            onPage(d.window);
+            return "";
+          }
+          return robot::goOnButton(d);
+        },
+        60000);
+  }
+  // What the page's script does: window.external.<method>(arguments).
+  static HRESULT pageCalls(HWND page, const wchar_t* method, const std::vector<page_test::Argument>& arguments) {
+    OleInitialize(nullptr);
+    auto* customizer = new CWBCustomizer;
+    customizer->ownerDialog = page;
+    const HRESULT hr = page_test::callByName(static_cast<IWBCustomizer*>(customizer), method, arguments);
+    customizer->Release();
+    OleUninitialize();
+    return hr;
+  }
+
+  static constexpr const char* kUserKey = "Software\\MetaQuotes Software\\MetaTrader 4";
+  static constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  TempDir dir{"step"};
+  TempDir copyParent{"stepcopy"};
+  const std::string newCopy = copyParent / "MT4";
+  std::string prefix, entry;
+  std::optional<std::string> userInstallPath;
+  InstallRequest request;
+  int result = -1;
+};
+
+TEST_F(InstallTerminalIfWanted, NoLocationDoesNothing) {
+  writeIni("");
+  request.progressText = "before";
+  const auto before = test_http::requests(kLocationPath).size();
+  const auto seen = runStep();
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(request.copyCount, 0);
+  EXPECT_STREQ(request.progressText, "before") << "a progress window was prepared";
+  EXPECT_TRUE(seen.empty()) << seen[0].caption;
+  EXPECT_EQ(test_http::requests(kLocationPath).size(), before);
+}
+
+TEST_F(InstallTerminalIfWanted, PageObjectChoosesTheKey) {
+  writeIni("Ask!");
+  serveSetup();
+  const std::string key = "Broker & Key";
+  const auto seen = runStep([&](HWND page) {
+    EXPECT_EQ(pageCalls(page, L"SelectDownloadSource", {page_test::Argument(L"Broker & Key")}), S_OK);
+  });
+  EXPECT_EQ(result, 1);
+  ASSERT_EQ(request.copyCount, 1);
+  EXPECT_EQ(_stricmp(request.copyPaths[0].c_str(), newCopy.c_str()), 0) << request.copyPaths[0];
+  EXPECT_EQ(request.showActivityCode, 1);
+  EXPECT_STREQ(request.progressText, "Downloading MetaTrader 4...");
+  EXPECT_EQ(progressWindow(), nullptr) << "the progress window outlived the step";
+  const auto asked = test_http::requests(kLocationPath);
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked.back().body, key);
+  const auto told = test_http::requests(prefix + "told");
+  ASSERT_EQ(told.size(), 1u);
+  const std::string path = told[0].path();
+  const std::string p1 = path.substr(path.find("&p1=") + 4);
+  EXPECT_TRUE(p1 == key || p1 == "Broker%20&%20Key") << path;
+}
+
+TEST_F(InstallTerminalIfWanted, PageCancelledEndsTheInstaller) {
+  writeIni("ask!");
+  const auto before = test_http::requests(kLocationPath).size();
+  bool pageShown = false;
+  runStep([&](HWND page) {
+    pageShown = true;
+    EXPECT_EQ(pageCalls(page, L"CancelSelection", {}), S_OK);
+  });
+  EXPECT_TRUE(pageShown);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(request.copyCount, 0);
+  EXPECT_EQ(test_http::requests(kLocationPath).size(), before);
 }
 
 }  // namespace
