@@ -63,7 +63,7 @@ TEST_F(LocationRequest, AnswerIsTheUrlUnchanged) {
   EXPECT_EQ(seen[0].requestLine, std::string("POST ") + kLocationPath + " HTTP/1.1");
   EXPECT_EQ(seen[0].body, "Acme Key & more");
   EXPECT_FALSE(seen[0].hasHeader("Content-Type"));
-  EXPECT_EQ(seen[0].header("Host"), "localhost");
+  EXPECT_EQ(seen[0].header("Host"), MARVOLT_APPSTORE_HOST) << "the app-store server of the build";
 }
 
 TEST_F(LocationRequest, FailuresKeepTheKey) {
