@@ -10,6 +10,7 @@
 #include "installer/main/dotnet_check.h"
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
+#include "installer/web/terminal_download.h"
 #include "installer/web/web_pages.h"
 #include "installer/ui/progress_window.h"
 
@@ -46,6 +47,7 @@ MainSequenceSteps installerSteps() {
   };
   steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl1", "", true); };
   steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath) == 1; };
+  steps.runMt4Setup = [](InstallRequest& request) { return installTerminalIfWanted(request) == 1; };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
   steps.openSuccessPage = openSuccessPage;

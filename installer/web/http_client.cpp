@@ -62,6 +62,7 @@ int performHttpRequest(HttpRequest& request) {
     if (!file) return request.result = FileNotCreated;
   }
   bool received = false;
+  std::uint64_t total = 0;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(handle.get(), &available) || available == 0) break;
@@ -69,6 +70,8 @@ int performHttpRequest(HttpRequest& request) {
     DWORD got = 0;
     if (!WinHttpReadData(handle.get(), chunk.data(), available, &got) || got == 0) continue;
     received = true;
+    total += got;
+    if (request.maxBodyBytes != 0 && total > request.maxBodyBytes) return request.result = TooLarge;
     if (toFile) {
       DWORD written = 0;
       WriteFile(file.get(), chunk.data(), got, &written, nullptr);

@@ -17,6 +17,8 @@ struct HttpRequest {
   std::string extraHeaders;  // further header lines; empty for none
   std::string outputFile;    // receives the body when kWriteToFile is set
   std::uint32_t flags = 0;
+  // A body longer than this many bytes is abandoned with TooLarge; 0: no bound.
+  std::uint64_t maxBodyBytes = 0;
   // Written by performHttpRequest:
   int result = 0;
   std::string responseText;  // the body, in memory mode
@@ -35,6 +37,7 @@ inline constexpr int SendFailed = 13;
 inline constexpr int NoResponse = 14;
 inline constexpr int EmptyBody = 15;
 inline constexpr int FileNotCreated = 16;
+inline constexpr int TooLarge = 17;          // the body passed maxBodyBytes: reading stopped
 inline constexpr int Received = 100;
 }  // namespace http_result
 

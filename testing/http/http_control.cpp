@@ -2,10 +2,12 @@
 
 #include <windows.h>
 #include <winhttp.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <sstream>
 
+#include "testing/support/test_support.h"
 #include "testing/terminal/protocol.h"
 
 namespace test_http {
@@ -115,6 +117,57 @@ std::vector<std::string> tlsConnections() {
   for (std::string line; std::getline(in, line);)
     if (line.rfind("TLS ", 0) == 0) all.push_back(test_terminal::fromHex(line.substr(4)));
   return all;
+}
+
+namespace {
+constexpr const char* kMachineRoots = "Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+}  // namespace
+
+// The machine's root store keeps each certificate in the registry under its
+// SHA-1 thumbprint. Adding it there, rather than through CertOpenStore, is
+// what a new process sees: Wine hands each process a copy of "Root" that an
+// addition does not reach beyond.
+TrustedServerCertificate::TrustedServerCertificate() {
+  const std::string pem = testing_support::readFile(testing_support::hostPath(TEST_SERVER_CERTIFICATE));
+  DWORD size = 0;
+  if (pem.empty() || !CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                           nullptr, &size, nullptr, nullptr))
+    return;
+  std::string der(size, '\0');
+  if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                            reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr))
+    return;
+  PCCERT_CONTEXT certificate =
+      CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), size);
+  if (!certificate) return;
+  BYTE hash[20];
+  DWORD hashSize = sizeof hash;
+  DWORD blobSize = 0;
+  std::string blob;
+  if (CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &hashSize) &&
+      CertSerializeCertificateStoreElement(certificate, 0, nullptr, &blobSize)) {
+    blob.resize(blobSize);
+    if (!CertSerializeCertificateStoreElement(certificate, 0, reinterpret_cast<BYTE*>(blob.data()), &blobSize))
+      blob.clear();
+  }
+  CertFreeCertificateContext(certificate);
+  if (blob.empty()) return;
+  char thumbprint[41] = {};
+  for (int i = 0; i < 20; ++i) snprintf(thumbprint + 2 * i, 3, "%02X", hash[i]);
+  const std::string key = kMachineRoots + std::string(thumbprint);
+  HKEY opened = nullptr;
+  // Volatile: Wine keeps its root list in a volatile key, whose children must be.
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
+                      &opened, nullptr) != ERROR_SUCCESS)
+    return;
+  if (RegSetValueExA(opened, "Blob", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()), blobSize) ==
+      ERROR_SUCCESS)
+    key_ = key;
+  RegCloseKey(opened);
+}
+
+TrustedServerCertificate::~TrustedServerCertificate() {
+  if (!key_.empty()) RegDeleteKeyA(HKEY_LOCAL_MACHINE, key_.c_str());
 }
 
 namespace hub {

@@ -38,6 +38,22 @@ std::vector<Received> requests(const std::string& prefix);
 // First bytes of every connection the TLS port has seen.
 std::vector<std::string> tlsConnections();
 
+// While it lives, the test server's certificate (localhost-cert.pem) is a
+// trusted root of the local machine for processes started from then on, so
+// that their HTTPS to its port 443 succeeds. Without it that server's
+// handshake fails, as an unknown server's would.
+class TrustedServerCertificate {
+ public:
+  TrustedServerCertificate();
+  ~TrustedServerCertificate();
+  TrustedServerCertificate(const TrustedServerCertificate&) = delete;
+  TrustedServerCertificate& operator=(const TrustedServerCertificate&) = delete;
+  bool trusted() const { return !key_.empty(); }
+
+ private:
+  std::string key_;  // the certificate's key in the machine's root store
+};
+
 // The test hub behind /zlk/channels/ (testing/hub/hub.py).
 namespace hub {
 // A channel name no other test uses and that is no other's prefix.

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A web server for tests, on 127.0.0.1 only: port 80 answers HTTP as a test
 scripts it and records every request exactly; port 443 records the first bytes
-of each connection (a TLS client hello begins 16 03) and closes it.
+of each connection (a TLS client hello begins 16 03), then answers it as port
+80 does, over TLS with the self-signed certificate localhost-cert.pem; a
+client that does not trust that certificate fails its handshake.
 
 Control, on port 80:
   POST /__control/script?prefix=P&status=N&delay=MS&drop=0|1&headers=HEX
@@ -26,6 +28,7 @@ import http.server
 import os
 import socket
 import socketserver
+import ssl
 import struct
 import sys
 import threading
@@ -172,29 +175,43 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         pass  # a client or a test that let a connection go
 
 
-def tls_listener():
+def serve_tls(connection, context, server):
+    connection.settimeout(5)
+    try:
+        # Peeked, not read: the handshake still needs the greeting.
+        first = connection.recv(16, socket.MSG_PEEK)
+    except OSError:
+        first = b""
+    with lock:
+        tls_seen.append(first)
+    try:
+        secure = context.wrap_socket(connection, server_side=True)
+        secure.settimeout(30)
+        Handler(secure, ("127.0.0.1", 0), server)
+        secure.close()
+    except (OSError, ssl.SSLError):
+        connection.close()
+
+
+def tls_listener(server):
+    here = os.path.dirname(os.path.abspath(__file__))
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(here, "localhost-cert.pem"), os.path.join(here, "localhost-key.pem"))
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 443))
     listener.listen(16)
     while True:
         connection, _ = listener.accept()
-        connection.settimeout(5)
-        try:
-            first = connection.recv(16)
-        except OSError:
-            first = b""
-        with lock:
-            tls_seen.append(first)
-        connection.close()
+        threading.Thread(target=serve_tls, args=(connection, context, server), daemon=True).start()
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--pidfile")
     args = parser.parse_args()
-    threading.Thread(target=tls_listener, daemon=True).start()
     server = Server(("127.0.0.1", 80), Handler)
+    threading.Thread(target=tls_listener, args=(server,), daemon=True).start()
     if args.pidfile:
         with open(args.pidfile, "w") as f:
             f.write(str(os.getpid()))

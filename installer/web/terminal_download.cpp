@@ -1,0 +1,159 @@
+#include "installer/web/terminal_download.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "installer/config/install_ini.h"
+#include "installer/config/prompts.h"
+#include "installer/discovery/discovery.h"
+#include "installer/ui/progress_window.h"
+#include "installer/web/browser_host.h"
+#include "installer/web/http_client.h"
+#include "installer/web/notifications.h"
+#include "installer/web/web_pages.h"
+
+#ifndef MARVOLT_APPSTORE_HOST
+#error "MARVOLT_APPSTORE_HOST names the app-store server"
+#endif
+
+namespace installer {
+
+namespace {
+
+constexpr UINT kWarning = MB_ICONWARNING | MB_SYSTEMMODAL;
+constexpr DWORD kProgressGoneWaitMs = 5000;
+
+bool statusOk(const HttpRequest& request) {
+  return request.result == http_result::Received && request.statusCode >= 200 && request.statusCode <= 299;
+}
+
+// The progress window lives on a thread of its own and goes on its next
+// tick; it must be gone before the setup program or a message box shows, or
+// it would stand in front of them.
+void closeProgressWindow() {
+  requestProgressClose();
+  const DWORD start = GetTickCount();
+  while (progressWindow() && GetTickCount() - start < kProgressGoneWaitMs) Sleep(10);
+}
+
+std::string temporaryFolder() {
+  char folder[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) return {};
+  return folder;
+}
+
+int failDownload(const InstallRequest& request, const Prompt& prompt) {
+  closeProgressWindow();
+  showPrompt(request.iniPath, nullptr, prompt, kWarning);
+  return 0;
+}
+
+}  // namespace
+
+std::string setupProgramPath(const std::string& tempFolder, std::uint32_t tickCount, std::uint32_t unixSeconds) {
+  char name[32];
+  std::snprintf(name, sizeof name, "mt4-%08X%08X.exe", static_cast<unsigned>(tickCount),
+                static_cast<unsigned>(unixSeconds));
+  return tempFolder + name;
+}
+
+bool requestDownloadLocation(std::string& location) {
+  HttpRequest request;
+  request.verb = "POST";
+  request.host = MARVOLT_APPSTORE_HOST;
+  request.path = "/appstore/GetMT4DownloadLocation.aspx";
+  request.body = location;  // the key as it stands: no encoding, no content type
+  request.maxBodyBytes = kMaxLocationLength;  // a longer answer is no address of ours
+  performHttpRequest(request);
+  if (!statusOk(request) || request.responseText.size() > kMaxLocationLength) return false;
+  location = request.responseText;
+  return true;
+}
+
+bool downloadToFile(const std::string& url, const std::string& path, std::uint64_t maxBytes) {
+  HttpRequest request;
+  if (!splitUrl(url, request)) return false;
+  request.verb = "GET";
+  request.outputFile = path;
+  request.flags |= kWriteToFile;
+  request.maxBodyBytes = maxBytes;
+  performHttpRequest(request);
+  return statusOk(request);
+}
+
+int runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location) {
+  SetupCopyList known;
+  scanSetupCopies(ScanMode::Snapshot, known, request.iniPath);
+
+  SHELLEXECUTEINFOA setup = {};
+  setup.cbSize = sizeof setup;
+  // The shell's own error box would come on top of Err5.
+  setup.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  setup.lpVerb = "open";
+  setup.lpFile = setupPath.c_str();
+  setup.nShow = SW_SHOWNORMAL;
+  BOOL started = FALSE;
+  {
+    // The shell loads its handlers from paths the registry gives as system32.
+    FileSystemRedirectionOn redirected;
+    started = ShellExecuteExA(&setup);
+  }
+  if (!started) {
+    DeleteFileA(setupPath.c_str());
+    showPrompt(request.iniPath, nullptr, prompts::Err5, kWarning);
+    return 0;
+  }
+  if (setup.hProcess) {
+    WaitForSingleObject(setup.hProcess, INFINITE);
+    CloseHandle(setup.hProcess);
+  }
+  DeleteFileA(setupPath.c_str());
+
+  const int found = scanSetupCopies(ScanMode::Compare, known, request.iniPath);
+  // A per-user entry naming no folder is no copy to install into.
+  if (found < 0 || known.entries[found].folder.empty()) {
+    showPrompt(request.iniPath, nullptr, prompts::Aborted, kWarning);
+    return 0;
+  }
+  request.copyCount = 1;
+  request.copyPaths[0] = known.entries[found].folder;
+  notifyServer(request.iniPath, "MessageUrl2", location, false);
+  return 1;
+}
+
+int installTerminalIfWanted(InstallRequest& request) {
+  std::string location = readText(request.iniPath, keys::MT4Location);
+  if (location.empty()) return 1;
+  if (lstrcmpiA(location.c_str(), "ask!") == 0) {
+    const std::optional<std::string> answer = chooseBroker(request.iniPath);
+    if (!answer) return 0;
+    if (lstrcmpiA(answer->c_str(), "skip!") == 0) return 1;
+    location = *answer;
+  }
+
+  request.progressText = "Downloading MetaTrader 4...";
+  request.showActivityCode = 1;
+  startProgressWindow(request);
+
+  // The server is told the location as configured or chosen, not the URL.
+  std::string url = location;
+  if (url.find("://") == std::string::npos && !requestDownloadLocation(url))
+    return failDownload(request, prompts::Err3);
+
+  const std::string folder = temporaryFolder();
+  if (folder.empty()) return failDownload(request, prompts::Err4);
+  const std::string setupPath =
+      setupProgramPath(folder, GetTickCount(), static_cast<std::uint32_t>(std::time(nullptr)));
+  if (!downloadToFile(url, setupPath)) {
+    DeleteFileA(setupPath.c_str());  // a partial or refused body is no setup program
+    return failDownload(request, prompts::Err4);
+  }
+  closeProgressWindow();
+  return runTerminalSetup(setupPath, request, location);
+}
+
+}  // namespace installer
