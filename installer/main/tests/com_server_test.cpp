@@ -3,6 +3,9 @@
 // object served to a client in another process.
 #include <gtest/gtest.h>
 #include <ole2.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
 
 #include "installer/main/com_server.h"
 #include "installer/main/tests/marvolt_runner.h"
@@ -64,6 +67,22 @@ std::optional<std::string> readValue(HKEY root, const std::string& key, const ch
 bool keyExists(HKEY root, const std::string& key) {
   terminal::UniqueKey opened;
   return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+// Processes running the program at `path`.
+int processesOf(const std::string& path) {
+  int count = 0;
+  terminal::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+    terminal::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    char image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (process && QueryFullProcessImageNameA(process.get(), 0, image, &size) && lstrcmpiA(image, path.c_str()) == 0)
+      ++count;
+  }
+  return count;
 }
 
 std::string lower(std::string text) {
@@ -158,6 +177,7 @@ TEST_F(ComRegistrationTest, ClientInAnotherProcessGetsThePageObject) {
     const HRESULT created = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
                                              reinterpret_cast<void**>(object.put()));
     ASSERT_EQ(created, S_OK) << std::hex << created;
+    EXPECT_EQ(processesOf(package.exe()), 1) << "served by the registered program";
     VARIANT result;
     VariantInit(&result);
     ASSERT_EQ(page_test::callByName(object.get(), L"OpenURL", {page_test::Argument(L"https://localhost/by-name")},
@@ -173,9 +193,12 @@ TEST_F(ComRegistrationTest, ClientInAnotherProcessGetsThePageObject) {
     EXPECT_EQ(opened, 1);
   }
   OleUninitialize();
+  EXPECT_TRUE(testing_support::waitUntil([&] { return processesOf(package.exe()) == 0; }, 15000))
+      << "the server ends when its last object is released";
   std::vector<std::string> seen;
   testing_support::waitUntil([&] { return (seen = browser.opened()).size() >= 2; }, 15000);
-  EXPECT_EQ(seen, (std::vector<std::string>{"https://localhost/by-name", "https://localhost/by-interface"}));
+  std::sort(seen.begin(), seen.end());  // two browsers start at once
+  EXPECT_EQ(seen, (std::vector<std::string>{"https://localhost/by-interface", "https://localhost/by-name"}));
   EXPECT_FALSE(testing_support::fileExists(package / "install.ini")) << "untouched package";
 }
 
