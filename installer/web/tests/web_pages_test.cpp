@@ -104,7 +104,9 @@ class WebPagesTest : public ::testing::Test {
 TEST_F(WebPagesTest, BrokerPageAnswersAndRefusals) {
   const int packageId = static_cast<int>(GetCurrentProcessId());
   testing_support::writeFile(ini, "[Info]\r\nPackageId=" + std::to_string(packageId) + "\r\nDownloadId=dl9\r\n");
-  const std::string expectedUrl = "http://localhost/appstore/BrokerSelectionDialog.aspx?pid=" +
+  // The shipped build keeps its production host, which the test machine
+  // resolves to the test web server as the test builds' localhost.
+  const std::string expectedUrl = "http://" MARVOLT_APPSTORE_HOST "/appstore/BrokerSelectionDialog.aspx?pid=" +
                                   std::to_string(packageId) + "&did=dl9&cid=" + installer::computerId();
   EXPECT_EQ(installer::brokerPageUrl(ini), expectedUrl);
   const std::string pagePrefix = "/appstore/BrokerSelectionDialog.aspx?pid=" + std::to_string(packageId) + "&";
@@ -147,7 +149,7 @@ TEST_F(WebPagesTest, BrokerPageAnswersAndRefusals) {
   }
   const auto seen = test_http::requests(pagePrefix);
   ASSERT_FALSE(seen.empty()) << "the control asked the app-store server for the broker page";
-  EXPECT_EQ("http://localhost" + seen[0].path(), expectedUrl);
+  EXPECT_EQ("http://" MARVOLT_APPSTORE_HOST + seen[0].path(), expectedUrl);
 }
 
 TEST_F(WebPagesTest, DialogsLaidOutAsTheirTemplates) {
