@@ -90,6 +90,10 @@ bool runMainSequence(InstallRequest& request, const std::string& commandLine,
 
 int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps) {
   OleInitialize(nullptr);  // the embedded pages need it; the result does not matter
+  // Started by COM for a client of the page object: serving it is the whole
+  // run. Installing here would let any program that can create the object
+  // run the elevated installer.
+  if (findComServerSwitch(commandLine) == ComServerSwitch::Embedding) return serveComClasses();
   disableFileSystemRedirection();
 
   // Owned for the whole run; the chosen folder texts live until the process ends.

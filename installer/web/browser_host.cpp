@@ -1,5 +1,6 @@
 #include "installer/web/browser_host.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "terminal/win_handles.h"
@@ -57,10 +58,16 @@ std::wstring ansiToWide(const std::string& text) {
 }
 
 bool initControlHosting() {
+  // The host window classes belong to the process: once registered they
+  // serve every later dialog. Asked again, some hostings fail because the
+  // classes exist.
+  static std::atomic<bool> started{false};
+  if (started) return true;
   const AtlHosting& atl = atlHosting();
   if (!atl.winInit || !atl.createControl || !atl.getControl) return false;
   FileSystemRedirectionOn redirected;
-  return atl.winInit() != FALSE;
+  started = atl.winInit() != FALSE;
+  return started;
 }
 
 HRESULT createBrowserIn(HWND placeholder, const std::wstring& url, IWebBrowser2** browser) {

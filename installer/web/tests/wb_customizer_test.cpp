@@ -181,7 +181,8 @@ TEST_F(PageObjectTest, UiHandlerLeavesTheRestToTheBrowser) {
   MSG message = {};
   EXPECT_EQ(handler->ShowContextMenu(0, &point, nullptr, nullptr), S_FALSE);
   EXPECT_EQ(handler->TranslateAccelerator(&message, nullptr, 0), S_FALSE);
-  DOCHOSTUIINFO info = {sizeof info};
+  DOCHOSTUIINFO info = {};
+  info.cbSize = sizeof info;
   const HRESULT notImplemented[] = {
       handler->GetHostInfo(&info),       handler->ShowUI(0, nullptr, nullptr, nullptr, nullptr),
       handler->HideUI(),                 handler->UpdateUI(),
