@@ -121,7 +121,11 @@ namespace hub {
 
 std::string uniqueChannel() {
   static std::atomic<int> counter{0};
-  return "ch" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount()) + "x" +
+  // LUMAREL_REAL_HUB=1: the test web server hands these channels to the real
+  // hub (hub/) instead of the test hub.
+  char real[8] = "";
+  const bool toRealHub = GetEnvironmentVariableA("LUMAREL_REAL_HUB", real, sizeof real) > 0 && real[0] == '1';
+  return std::string(toRealHub ? "realhub-" : "") + "ch" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount()) + "x" +
          std::to_string(counter++) + "z";
 }
 

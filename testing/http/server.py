@@ -39,7 +39,7 @@ lock = threading.Lock()
 scripts = {}      # prefix -> dict
 recorded = []     # (path, request line, [(name, value)], body, arrival ms)
 tls_seen = []     # first bytes of each 443 connection
-message_hub = test_hub.Hub()
+message_hub = test_hub.Router()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
