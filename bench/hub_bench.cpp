@@ -165,7 +165,7 @@ int main() {
   // 2. A hub that answers at once: the pacing rule alone sets the rate.
   constexpr int kRateSeconds = 40;
   const std::string eager = hub::uniqueChannel();
-  test_http::script(hub::receivePrefix(eager), {200, "DATA\r"});
+  test_http::script(hub::receivePrefix(eager), test_http::answerWith("DATA\r"));
   const int paced = startReceiver(receiving, 1, eager);
   Sleep(kRateSeconds * 1000);
   receiving.callInt("LM_EndReceiveInternetMessages", {Arg::i(paced)});
@@ -193,9 +193,9 @@ int main() {
     for (const char* phase : phases) {
       const std::string name = phase;
       if (name == "stopped") hub::stop(faulty);
-      if (name == "slow") test_http::script(prefix, {200, "", "", 4000, true});
-      if (name == "garbled") test_http::script(prefix, {200, "<html>busy</html>"});
-      if (name == "dropping") test_http::script(prefix, {200, "", "", 0, true});
+      if (name == "slow") test_http::script(prefix, test_http::dropped(4000));
+      if (name == "garbled") test_http::script(prefix, test_http::answerWith("<html>busy</html>"));
+      if (name == "dropping") test_http::script(prefix, test_http::dropped());
       for (int s = 0; s < kPhaseSeconds; s += 3) {
         const int code = sending.callInt("LM_SendInternetMessage",
                                          {Arg::i(faultySender), Arg::s(name + " " + std::to_string(accepted))});

@@ -19,6 +19,22 @@ struct Answer {
   int pieceDelayMs = 0;  // ...this far apart
 };
 
+// An answer with this body, for the next `times` requests (0: every one).
+inline Answer answerWith(const std::string& body, int times = 0) {
+  Answer answer;
+  answer.body = body;
+  answer.times = times;
+  return answer;
+}
+// The connection closed without an answer, after delayMs.
+inline Answer dropped(int delayMs = 0, int times = 0) {
+  Answer answer;
+  answer.drop = true;
+  answer.delayMs = delayMs;
+  answer.times = times;
+  return answer;
+}
+
 struct Received {
   std::string requestLine;
   std::vector<std::pair<std::string, std::string>> headers;

@@ -15,7 +15,6 @@
 //   clearticks K       forgets them
 //   closechart K       destroys chart K
 //   freelib / loadlib  frees every reference the terminal holds / loads it again
-//   wait H MS          waits for the kernel object H: ok signaled | ok timeout | ok failed
 //   autodrain K H [EXPORT]
 //                      chart K calls EXPORT(H) (LM_GetMessages unless named)
 //                      each time it is woken with lParam 1, as a receiving

@@ -191,11 +191,6 @@ std::string handle(const std::string& line) {
     libraryReferences.push_back(m);
     return "ok";
   }
-  if (command == "wait") {
-    HANDLE object = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(std::atoi(arg(0).c_str())));
-    const DWORD r = WaitForSingleObject(object, static_cast<DWORD>(std::atoi(arg(1).c_str())));
-    return r == WAIT_OBJECT_0 ? "ok signaled" : r == WAIT_TIMEOUT ? "ok timeout" : "ok failed";
-  }
   if (command == "hold" || command == "unhold") {
     const std::string path = test_terminal::fromHex(arg(0));
     if (command == "unhold") {

@@ -115,11 +115,6 @@ bool TestTerminal::closeChart(int chart) { return request("closechart " + std::t
 bool TestTerminal::freeLibrary() { return request("freelib") == "ok"; }
 bool TestTerminal::loadLibrary() { return request("loadlib") == "ok"; }
 
-std::string TestTerminal::wait(int handle, int milliseconds) {
-  const std::string answer = request("wait " + std::to_string(handle) + " " + std::to_string(milliseconds));
-  return answer.rfind("ok ", 0) == 0 ? answer.substr(3) : answer;
-}
-
 bool TestTerminal::autoDrain(int chart, int handle, const std::string& takeExport) {
   return request("autodrain " + std::to_string(chart) + " " + std::to_string(handle) + " " + takeExport) == "ok";
 }

@@ -63,8 +63,6 @@ class TestTerminal {
   bool closeChart(int chart);
   bool freeLibrary();
   bool loadLibrary();
-  // "signaled", "timeout" or "failed" for a kernel object of the terminal.
-  std::string wait(int handle, int milliseconds);
   bool autoDrain(int chart, int handle, const std::string& takeExport = "LM_GetMessages");
   std::vector<std::string> drained(int chart);
   bool lockMutex(const std::string& name);

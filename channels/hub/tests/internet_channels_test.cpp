@@ -23,22 +23,6 @@ using testing_support::waitUntil;
 namespace hub = test_http::hub;
 
 constexpr int kAnyInstanceOption = 73914628;
-
-// A scripted answer with this body, for the next `times` requests (0: every one).
-test_http::Answer answerOf(const std::string& body, int times = 0) {
-  test_http::Answer answer;
-  answer.body = body;
-  answer.times = times;
-  return answer;
-}
-// A connection closed without an answer, after delayMs.
-test_http::Answer droppedOnce(int delayMs = 0) {
-  test_http::Answer answer;
-  answer.drop = true;
-  answer.delayMs = delayMs;
-  answer.times = 1;
-  return answer;
-}
 const std::string kUser = "alice";
 const std::string kPassword = "s3cret pass";
 
@@ -228,9 +212,9 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {answerOf("ERR:500"), 999},    {answerOf("ERR:"), 999},    {answerOf("ERR:1000"), 1000},
-      {answerOf("ERR:1500"), 1500},  {answerOf("OK"), 999},      {answerOf("OKAY, and more"), 0},
-      {answerOf("<html>"), 999},     {answerOf(""), 7},
+      {test_http::answerWith("ERR:500"), 999},    {test_http::answerWith("ERR:"), 999},    {test_http::answerWith("ERR:1000"), 1000},
+      {test_http::answerWith("ERR:1500"), 1500},  {test_http::answerWith("OK"), 999},      {test_http::answerWith("OKAY, and more"), 0},
+      {test_http::answerWith("<html>"), 999},     {test_http::answerWith(""), 7},
   };
   for (const auto& c : cases) {
     test_http::Answer answer = c.answer;
@@ -242,10 +226,10 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     // The sender never pauses: the next message goes at once.
     EXPECT_EQ(send(sending, sender, "next"), 0) << "after " << c.answer.body;
   }
-  ASSERT_TRUE(test_http::script(hub::sendPath(channel), droppedOnce()));
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), test_http::dropped(0, 1)));
   EXPECT_TRUE(isTransportFailure(send(sending, sender, "x"), 5)) << "a dropped connection";
 
-  ASSERT_TRUE(test_http::script(hub::sendPath(channel), answerOf("ERR:2000", 1)));
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), test_http::answerWith("ERR:2000", 1)));
   EXPECT_EQ(send(sending, sender, "x"), 2000);
   const std::size_t requestsSoFar = test_http::requests(hub::sendPath(channel)).size();
   EXPECT_EQ(send(sending, sender, "after the end"), 14);
@@ -269,8 +253,8 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {answerOf("ERR:500"), 999}, {answerOf("ERR:"), 999}, {answerOf("ERR:1500"), 1500},
-      {answerOf("OKAY"), 13},     {answerOf(""), 7},
+      {test_http::answerWith("ERR:500"), 999}, {test_http::answerWith("ERR:"), 999}, {test_http::answerWith("ERR:1500"), 1500},
+      {test_http::answerWith("OKAY"), 13},     {test_http::answerWith(""), 7},
   };
   for (const auto& c : cases) {
     const std::string channel = hub::uniqueChannel();
@@ -286,7 +270,7 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
   }
   const std::string channel = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(channel, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), droppedOnce()));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), test_http::dropped(0, 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 2; }, 10000));
   EXPECT_TRUE(isTransportFailure(receiveError(receiving, receiver), 5)) << "a dropped connection";
@@ -299,8 +283,8 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
   const std::string receive = hub::receivePrefix(channel);
   // Three messages in one answer; then an answer without lines; then one
   // whose id is the mark sent as r, and a trailing CR.
-  ASSERT_TRUE(test_http::script(receive + "r=0", answerOf("NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", 1)));
-  ASSERT_TRUE(test_http::script(receive + "r=3", answerOf("DATA\r", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=0", test_http::answerWith("NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=3", test_http::answerWith("DATA\r", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(channel).size() >= 3; }, 10000));
@@ -312,9 +296,9 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 
   const std::string second = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(second, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", answerOf("NEWDATA\r4\tu\td\r", 1)));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", test_http::answerWith("NEWDATA\r4\tu\td\r", 1)));
   ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=4",
-                                answerOf("DATA\r4\tu\td\r5\tu\te", 1)));
+                                test_http::answerWith("DATA\r4\tu\td\r5\tu\te", 1)));
   const int other = startReceiver(receiving, 1, second);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(second).size() >= 3; }, 10000));
   EXPECT_EQ(query(receiving, other), "d\te") << "the line of id r is skipped";
@@ -323,7 +307,7 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 
   const std::string third = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(third, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", answerOf("NEWDATA\r1\tu\tone\r", 1)));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", test_http::answerWith("NEWDATA\r1\tu\tone\r", 1)));
   const int trailing = startReceiver(receiving, 2, third);
   EXPECT_TRUE(errorBecomes(receiving, trailing, 9)) << "a trailing CR gives 9";
   EXPECT_EQ(query(receiving, trailing), "one");
@@ -333,8 +317,8 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
   const std::string channel = hub::uniqueChannel();
   const std::string receive = hub::receivePrefix(channel);
-  ASSERT_TRUE(test_http::script(receive + "r=0", answerOf("NEWDATA\r1\tu\tone\r2\tu\ttwo", 1)));
-  ASSERT_TRUE(test_http::script(receive + "r=2", answerOf("ERR:2000", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=0", test_http::answerWith("NEWDATA\r1\tu\tone\r2\tu\ttwo", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=2", test_http::answerWith("ERR:2000", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return active(receiving, receiver) == 0; }, 10000));
@@ -357,7 +341,7 @@ TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
 
 TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
   const std::string channel = hub::uniqueChannel();
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answerOf("ERR:1000", 1)));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), test_http::answerWith("ERR:1000", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_TRUE(errorBecomes(receiving, receiver, 1000));
   // Two seconds of the wait pass, as the ticks of another chart show.
@@ -378,7 +362,7 @@ TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
 // end request during that sleep ends the thread at once.
 TEST_F(InternetChannelTest, EndTakesEffectDuringThePacingSleep) {
   const std::string channel = hub::uniqueChannel();
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answerOf("DATA\r")));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), test_http::answerWith("DATA\r")));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 10; }, 10000));
@@ -500,7 +484,7 @@ TEST_F(InternetChannelTest, HubFaultsLoseNothingAndKeepThePace) {
   ASSERT_TRUE(hub::start(channel));
 
   // A slow answer that is dropped on the way back.
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), droppedOnce(2000)));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), test_http::dropped(2000, 1)));
   ASSERT_EQ(send(sending, sender, "after"), 0);
   ASSERT_EQ(send(sending, sender, "and after"), 0);
   std::string got;
@@ -528,7 +512,7 @@ TEST_F(InternetChannelTest, AnswersPastOneMebibyteGiveEightAndPollingGoesOn) {
     SCOPED_TRACE(c.name);
     const std::string channel = hub::uniqueChannel();
     ASSERT_TRUE(hub::setHold(channel, 60000));
-    test_http::Answer huge = answerOf("NEWDATA\r1\tu\t", 1);
+    test_http::Answer huge = test_http::answerWith("NEWDATA\r1\tu\t", 1);
     huge.padTo = c.size;
     huge.pieceBytes = c.piece;
     ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", huge));
@@ -546,7 +530,7 @@ TEST_F(InternetChannelTest, AnswersPastOneMebibyteGiveEightAndPollingGoesOn) {
 TEST_F(InternetChannelTest, TrickledAnswerIsReadWhole) {
   const std::string channel = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(channel, 60000));
-  test_http::Answer slow = answerOf("NEWDATA\r1\tu\ttrickled\r2\tu\tbyte by byte", 1);
+  test_http::Answer slow = test_http::answerWith("NEWDATA\r1\tu\ttrickled\r2\tu\tbyte by byte", 1);
   slow.pieceBytes = 1;
   slow.pieceDelayMs = 5;
   ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", slow));
