@@ -43,10 +43,6 @@ std::string destinationFolder(const std::string& root, const std::string& destin
   return folder;
 }
 
-void showFixedError(const std::string& text, const char* caption) {
-  MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR | MB_SYSTEMMODAL);
-}
-
 bool sourceExists(const std::string& source) {
   terminal::UniqueFile file(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
@@ -84,6 +80,8 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
   }
   const std::string destination = folder + key;
   if (destination.size() > kMaxPathChars) {
+    // No file can be copied there: a failed copy, which flag 1 lets pass.
+    if (ignoreFailure) return true;
     showFixedError(destination, kMissingFileCaption);
     return false;
   }

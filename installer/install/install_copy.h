@@ -14,7 +14,4 @@ void markNewInstallation(const std::string& root);
 // [Settings] LastScanHash in the copy's config\terminal.ini.
 void writeHideHelpMarker(const std::string& root);
 
-inline constexpr const char* kMissingFileCaption = "File missing from installation";
-inline constexpr const char* kNoDestinationCaption = "No destination for file";
-
 }  // namespace installer

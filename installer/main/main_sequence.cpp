@@ -11,6 +11,7 @@
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
 #include "installer/ui/progress_window.h"
+#include "terminal/http_session.h"
 
 namespace installer {
 
@@ -86,6 +87,10 @@ bool runMainSequence(InstallRequest& request, const std::string& commandLine,
 
 int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps) {
   OleInitialize(nullptr);  // the embedded pages need it; the result does not matter
+  // WinHTTP is loaded while the system folder is still the one of this
+  // program's bitness: with redirection off, a 32-bit program would be sent
+  // to the 64-bit folder.
+  terminal::winHttp();
   disableFileSystemRedirection();
 
   // Owned for the whole run; the chosen folder texts live until the process ends.
@@ -93,6 +98,12 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
   request.iniPath = programIniPath();
   request.copyCount = 0;
   publishIniPath(request.iniPath);
+  // Without its install.ini the package would install nothing and call that
+  // a success.
+  if (!iniFileReadable(request.iniPath)) {
+    showFixedError(request.iniPath.empty() ? programIniLocation() : request.iniPath, kMissingFileCaption);
+    return 1;
+  }
 
   if (!runMainSequence(request, commandLine, steps)) return 0;
 

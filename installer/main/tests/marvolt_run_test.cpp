@@ -59,13 +59,15 @@ TEST_F(MarvoltRunTest, NoQuestionWithoutARequiredVersion) {
   }
 }
 
-TEST_F(MarvoltRunTest, MissingInstallIniRunsOnDefaults) {
+TEST_F(MarvoltRunTest, MissingInstallIniEndsTheRunWithItsPath) {
   const auto result = run("", [](const robot::Dialog& d) { return robot::goOnButton(d); });
-  EXPECT_EQ(result.exitCode, 0u);
-  for (const auto& d : result.dialogs) EXPECT_NE(d.caption, ".NET Framework");
+  EXPECT_EQ(result.exitCode, 1u);
+  ASSERT_EQ(result.captions(), std::vector<std::string>{"File missing from installation"});
+  EXPECT_EQ(result.dialogs[0].text, package / "install.ini");
 }
 
 TEST_F(MarvoltRunTest, RegistrationSwitchEndsWithExitCodeZero) {
+  writeFile(package / "install.ini", "[Info]\r\nCaption=x\r\n");
   const auto result = run("/RegServer", [](const robot::Dialog& d) { return robot::goOnButton(d); });
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_TRUE(result.dialogs.empty());
