@@ -95,8 +95,10 @@ void addInstalledPrograms(CopyListFiller& filler) {
       break;
     terminal::UniqueKey program;
     if (RegOpenKeyExA(key.get(), name, 0, KEY_QUERY_VALUE, program.put()) != ERROR_SUCCESS) continue;
-    char value[260] = {};
-    DWORD valueSize = sizeof value - 1;  // room for a terminator the value may lack
+    // 260 bytes hold a 259-character path with its terminator; one more byte
+    // terminates a value stored without one.
+    char value[261] = {};
+    DWORD valueSize = sizeof value - 1;
     DWORD type = 0;
     if (RegQueryValueExA(program.get(), "UninstallString", nullptr, &type,
                          reinterpret_cast<BYTE*>(value), &valueSize) != ERROR_SUCCESS)

@@ -72,7 +72,10 @@ DWORD WINAPI progressThread(LPVOID param) {
   while (GetMessageA(&message, window, 0, 0) > 0 && IsWindow(window) && message.message != WM_CLOSE)
     DispatchMessageA(&message);
   if (IsWindow(window)) DestroyWindow(window);
-  g_progressWindow.store(nullptr);
+  // A later progress window may already have taken the variable over: only
+  // this window's own handle is cleared.
+  HWND own = window;
+  g_progressWindow.compare_exchange_strong(own, nullptr);
   return 0;
 }
 

@@ -200,6 +200,25 @@ TEST_F(CopyListTest, BrokerLimitAppliesToRegistryCopiesOnly) {
   EXPECT_EQ(countOf(all, other), 0);
 }
 
+TEST_F(CopyListTest, UninstallStringOfTheFullPathLengthIsListed) {
+  const struct {
+    std::size_t length;  // of the UninstallString, "\\Uninstall.exe" included
+    bool listed;
+  } cases[] = {{259, true}, {260, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.length) + " characters");
+    const std::string base = dir / ("Long" + std::to_string(c.length) + "_");
+    const std::string folder = base + std::string(c.length - 14 - base.size(), 'f');
+    ASSERT_EQ(folder.size() + 14, c.length);
+    copyIn(folder);
+    Registry registry;
+    registry.uninstallEntry("LumarelTestLongPath", folder + "\\Uninstall.exe");
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    fillCopyList(request, list, button);
+    EXPECT_EQ(countOf(lines(), folder), c.listed ? 1 : 0);
+  }
+}
+
 TEST(FindTerminalWindow, ClassNameContainsMetaTrader) {
   TempDir dir{"find"};
   const std::string copy = test_terminal::makeCopyFolder(dir / "copy");

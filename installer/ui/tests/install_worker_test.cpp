@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "terminal/win_handles.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
@@ -54,6 +55,54 @@ TEST(ProgressWindow, ShowsTheCaptionTextAndActivityCode) {
   ASSERT_EQ(first.size(), 4u) << first;
   EXPECT_NE(later, first) << "the code changes from tick to tick";
   for (char c : first + later) EXPECT_TRUE(isxdigit(static_cast<unsigned char>(c)) && !islower(c)) << c;
+  requestProgressClose();
+  EXPECT_TRUE(waitForNoProgressWindow(5000));
+}
+
+// Holds the first progress thread inside the destruction of its window, so
+// that the next progress window is made before the first thread ends.
+struct DestroyGate {
+  static inline HWND window = nullptr;
+  static inline HANDLE reached = nullptr;
+  static inline HANDLE release = nullptr;
+  static LRESULT CALLBACK hook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->message == WM_DESTROY && sent->hwnd == window) {
+      SetEvent(reached);
+      WaitForSingleObject(release, 30000);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+};
+
+TEST(ProgressWindow, EndOfAnEarlierWindowLeavesTheNewerOne) {
+  InstallRequest download, install;
+  download.progressText = "Downloading MetaTrader 4...";
+  install.progressText = "Installing software...";
+  startProgressWindow(download);
+  HWND first = progressWindow();
+  ASSERT_NE(first, nullptr);
+  const DWORD firstThreadId = GetWindowThreadProcessId(first, nullptr);
+  terminal::UniqueHandle firstThread(OpenThread(SYNCHRONIZE, FALSE, firstThreadId));
+  ASSERT_TRUE(firstThread) << GetLastError();
+  terminal::UniqueHandle reached(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  terminal::UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  DestroyGate::window = first;
+  DestroyGate::reached = reached.get();
+  DestroyGate::release = release.get();
+  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, DestroyGate::hook, nullptr, firstThreadId);
+  ASSERT_NE(hook, nullptr) << GetLastError();
+
+  requestProgressClose();
+  ASSERT_EQ(WaitForSingleObject(reached.get(), 10000), WAIT_OBJECT_0) << "the first window was not closed";
+  startProgressWindow(install);
+  HWND second = progressWindow();
+  EXPECT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  SetEvent(release.get());
+  EXPECT_EQ(WaitForSingleObject(firstThread.get(), 10000), WAIT_OBJECT_0) << "the first thread did not end";
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(progressWindow(), second) << "the end of the first window cleared the second one's handle";
   requestProgressClose();
   EXPECT_TRUE(waitForNoProgressWindow(5000));
 }
