@@ -60,7 +60,8 @@ TEST(KeyList, NameThatDoesNotFitWholeIsLeftOut) {
       {14, {"abc", "de", "fghij"}, false},  // exactly fits
       {13, {"abc", "de"}, true},            // "fghij" would be cut to "fghi"
       {9, {"abc", "de"}, true},
-      {8, {"abc"}, true},
+      {8, {"abc", "de"}, true},
+      {7, {"abc"}, true},
       {1, {}, true},
   };
   for (const auto& c : cases) {
