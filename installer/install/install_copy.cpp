@@ -6,7 +6,6 @@
 #include "installer/config/prompts.h"
 #include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
-#include "installer/ui/progress_window.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -57,7 +56,7 @@ void writeSetting(const std::string& root, const char* key, const std::string& v
 
 // Copies one [Install] entry; false when the copy must count as failed.
 bool installFile(const std::string& iniPath, const std::string& root, const std::string& from,
-                 const std::string& key) {
+                 const std::string& key, HWND messageOwner) {
   // A path over 259 characters is never cut into another path: the entry
   // fails as a missing source would, naming the path.
   const std::string source = from + key;
@@ -87,7 +86,7 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
   }
   if (CopyFileA(source.c_str(), destination.c_str(), FALSE) || ignoreFailure) return true;
   const std::string text = readPrompt(iniPath, prompts::InUse.textKey, prompts::InUse.defaultText);
-  showPromptMessage(progressWindow(), text, key, MB_ICONERROR | MB_SYSTEMMODAL);
+  showPromptMessage(messageOwner, text, key, MB_ICONERROR | MB_SYSTEMMODAL);
   return false;
 }
 
@@ -99,7 +98,8 @@ void writeHideHelpMarker(const std::string& root) {
   writeSetting(root, "LastScanHash", hideHelpMarker(root));
 }
 
-bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy) {
+bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy,
+                     HWND messageOwner) {
   const std::string base = withBackslash(root);
   for (const auto& key : readKeyList(iniPath, sections::Delete)) {
     const std::string path = base + key;
@@ -112,7 +112,7 @@ bool installIntoCopy(const std::string& iniPath, const std::string& root, bool n
   bool installed = true;
   const std::string from = sourceFolder();
   for (const auto& key : readKeyList(iniPath, sections::Install)) {
-    if (!installFile(iniPath, root, from, key)) installed = false;
+    if (!installFile(iniPath, root, from, key, messageOwner)) installed = false;
   }
   // The markers follow the files whatever their result.
   if (readInt(iniPath, keys::SetNewInstallationMarker) != 0) markNewInstallation(root);

@@ -10,14 +10,12 @@
 #include "installer/main/dotnet_check.h"
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
-#include "installer/ui/progress_window.h"
+#include "installer/ui/install_worker.h"
 #include "terminal/http_session.h"
 
 namespace installer {
 
 namespace {
-
-std::string g_publishedIniPath;
 
 // From here on the main thread's file paths are not redirected for a 32-bit
 // program on 64-bit Windows, so "system64" and "syswow64" reach the real
@@ -33,9 +31,6 @@ void disableFileSystemRedirection() {
 }
 
 }  // namespace
-
-const std::string& publishedIniPath() { return g_publishedIniPath; }
-void publishIniPath(const std::string& iniPath) { g_publishedIniPath = iniPath; }
 
 MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
@@ -97,7 +92,6 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
   static InstallRequest request;
   request.iniPath = programIniPath();
   request.copyCount = 0;
-  publishIniPath(request.iniPath);
   // Without its install.ini the package would install nothing and call that
   // a success.
   if (!iniFileReadable(request.iniPath)) {

@@ -1,4 +1,5 @@
 // The progress window and the install worker in this process.
+#include "installer/ui/install_worker.h"
 #include "installer/ui/progress_window.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ using testing_support::writeFile;
 
 bool waitForNoProgressWindow(DWORD ms) {
   for (DWORD waited = 0; waited < ms; waited += 20) {
-    if (!progressWindow() && robot::topLevelWindows(GetCurrentProcessId()).empty()) return true;
+    if (!progressWindow.load() && robot::topLevelWindows(GetCurrentProcessId()).empty()) return true;
     Sleep(20);
   }
   return false;
@@ -38,7 +39,7 @@ TEST(ProgressWindow, ShowsTheCaptionTextAndActivityCode) {
   request.progressText = "Downloading MetaTrader 4...";
   request.showActivityCode = 1;
   startProgressWindow(request);
-  HWND window = progressWindow();
+  HWND window = progressWindow.load();
   ASSERT_NE(window, nullptr);
   const auto shown = robot::describe(window);
   EXPECT_EQ(shown.caption, "My Add-on");
@@ -80,7 +81,7 @@ TEST(ProgressWindow, EndOfAnEarlierWindowLeavesTheNewerOne) {
   download.progressText = "Downloading MetaTrader 4...";
   install.progressText = "Installing software...";
   startProgressWindow(download);
-  HWND first = progressWindow();
+  HWND first = progressWindow.load();
   ASSERT_NE(first, nullptr);
   const DWORD firstThreadId = GetWindowThreadProcessId(first, nullptr);
   terminal::UniqueHandle firstThread(OpenThread(SYNCHRONIZE, FALSE, firstThreadId));
@@ -96,13 +97,13 @@ TEST(ProgressWindow, EndOfAnEarlierWindowLeavesTheNewerOne) {
   requestProgressClose();
   ASSERT_EQ(WaitForSingleObject(reached.get(), 10000), WAIT_OBJECT_0) << "the first window was not closed";
   startProgressWindow(install);
-  HWND second = progressWindow();
+  HWND second = progressWindow.load();
   EXPECT_NE(second, nullptr);
   EXPECT_NE(second, first);
   SetEvent(release.get());
   EXPECT_EQ(WaitForSingleObject(firstThread.get(), 10000), WAIT_OBJECT_0) << "the first thread did not end";
   UnhookWindowsHookEx(hook);
-  EXPECT_EQ(progressWindow(), second) << "the end of the first window cleared the second one's handle";
+  EXPECT_EQ(progressWindow.load(), second) << "the end of the first window cleared the second one's handle";
   requestProgressClose();
   EXPECT_TRUE(waitForNoProgressWindow(5000));
 }
