@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "terminal/path_text.h"
+
 namespace installer {
 
 std::string iniPathBeside(std::string_view programPath) {
@@ -14,7 +16,7 @@ std::string iniPathBeside(std::string_view programPath) {
 
 std::string iniPathForProgram(std::string_view programPath) {
   std::string path = iniPathBeside(programPath);
-  if (path.size() > kMaxPath) return {};
+  if (path.size() > terminal::kMaxPathChars) return {};
   return path;
 }
 

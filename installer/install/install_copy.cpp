@@ -24,9 +24,11 @@ using FolderQuery = UINT(WINAPI*)(LPSTR, UINT);
 
 // A system folder with a backslash, or "" where the system has none.
 std::string systemFolder(FolderQuery query) {
-  char folder[259] = {};
-  const UINT got = query(folder, 259);
-  if (got == 0 || got >= 259) return {};
+  // Read into 258 characters and a terminator, so that the folder with its
+  // backslash stays within the path limit.
+  char folder[kMaxPathChars] = {};
+  const UINT got = query(folder, kMaxPathChars);
+  if (got == 0 || got >= kMaxPathChars) return {};
   return withBackslash(folder);
 }
 

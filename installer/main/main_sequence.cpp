@@ -39,11 +39,11 @@ MainSequenceSteps installerSteps() {
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
-  steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl1", "", true); };
+  steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, keys::MessageUrl1, "", true); };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
   steps.openSuccessPage = openSuccessPage;
-  steps.notifyFinished = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl3", "", false); };
+  steps.notifyFinished = [](const std::string& iniPath) { notifyServer(iniPath, keys::MessageUrl3, "", false); };
   return steps;
 }
 

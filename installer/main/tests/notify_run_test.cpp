@@ -99,8 +99,8 @@ TEST(NotifyServer, ExtraParameterIsSentAsItStands) {
   const std::string prefix = test_http::uniquePrefix();
   const std::string ini = dir / "install.ini";
   testing_support::writeFile(ini, "[Messages]\r\nMessageUrl2=" + url(prefix) + "mt4\r\n");
-  installer::notifyServer(ini, "MessageUrl2", "Broker One&Co", false);
-  installer::notifyServer(ini, "MessageUrl3", "", false);  // no address: nothing
+  installer::notifyServer(ini, installer::keys::MessageUrl2, "Broker One&Co", false);
+  installer::notifyServer(ini, installer::keys::MessageUrl3, "", false);  // no address: nothing
   const auto seen = test_http::requests(prefix);
   ASSERT_EQ(seen.size(), 1u);
   const std::string path = seen[0].path();
