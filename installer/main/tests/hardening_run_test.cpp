@@ -13,11 +13,6 @@ using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::TempDir;
 
-std::string makeCopy(const std::string& root) {
-  testing_support::makeFolders(root + "\\experts");
-  testing_support::makeFolders(root + "\\config");
-  return root;
-}
 
 // A load order of Wine's for one program and one DLL, while the object lives.
 class WineDllOverride {
@@ -45,7 +40,7 @@ class WineDllOverride {
 TEST(HardeningRun, WinHttpPlantedBesideTheProgramIsNeverLoaded) {
   const std::string prefix = test_http::uniquePrefix();
   TempDir copyDir{"plant"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   Package package;
   const std::string planted = package / "winhttp.dll";
   ASSERT_TRUE(CopyFileA(testing_support::hostPath(PLANTED_WINHTTP).c_str(), planted.c_str(), FALSE))
@@ -83,7 +78,7 @@ TEST(HardeningRun, InstallIniMissingOrUnreadableIsReported) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir copyDir{"noini"};
-    const std::string copy = makeCopy(copyDir.path());
+    const std::string copy = testing_support::makeSampleCopy(copyDir.path());
     Package package;
     c.prepare(package);
     const auto result = package.run(copy);
@@ -100,7 +95,7 @@ TEST(HardeningRun, InstallIniMissingOrUnreadableIsReported) {
 // fit would be taken cut short and delete another file of the copy.
 TEST(HardeningRun, DeleteNameCutByTheListBoundIsLeftOut) {
   TempDir copyDir{"cut"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   // The last name is cut where the list reaches 9,999 characters; every
   // prefix of it around that place is an existing file that must stay.
   const std::string last = "experts\\victim_abcdefgh_full.ex4";
@@ -142,7 +137,7 @@ TEST(HardeningRun, DestinationOverThePathLimitFollowsTheIgnoreFlag) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("flags \"") + c.flags + "\"");
     TempDir copyDir{"deep"};
-    const std::string copy = makeCopy(copyDir.path());
+    const std::string copy = testing_support::makeSampleCopy(copyDir.path());
     const std::string folder = "experts\\" + std::string(300 - copy.size(), 'd');
     Package package;
     package.addFile("deep.ex4", "deep");

@@ -15,11 +15,8 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 
 bool waitForNoProgressWindow(DWORD ms) {
-  for (DWORD waited = 0; waited < ms; waited += 20) {
-    if (!progressWindow.load() && robot::topLevelWindows(GetCurrentProcessId()).empty()) return true;
-    Sleep(20);
-  }
-  return false;
+  return testing_support::waitUntil(
+      [] { return !progressWindow.load() && robot::topLevelWindows(GetCurrentProcessId()).empty(); }, ms);
 }
 
 TEST(ProgressWindow, CloseRequestedBeforeItExistsStillClosesIt) {
@@ -47,12 +44,13 @@ TEST(ProgressWindow, ShowsTheCaptionTextAndActivityCode) {
   char text[64] = {};
   GetDlgItemTextA(window, 213, text, sizeof text);
   EXPECT_STREQ(text, "Downloading MetaTrader 4...");
-  std::string first, later;
-  for (int i = 0; i < 100 && (first.size() != 4 || later.empty() || later == first); ++i) {
-    Sleep(15);
+  auto code = [&] {
     GetDlgItemTextA(window, 214, text, sizeof text);
-    (first.size() != 4 ? first : later) = text;
-  }
+    return std::string(text);
+  };
+  std::string first, later;
+  EXPECT_TRUE(testing_support::waitUntil([&] { return (first = code()).size() == 4; }, 5000)) << "no code shown";
+  EXPECT_TRUE(testing_support::waitUntil([&] { return (later = code()) != first; }, 5000));
   ASSERT_EQ(first.size(), 4u) << first;
   EXPECT_NE(later, first) << "the code changes from tick to tick";
   for (char c : first + later) EXPECT_TRUE(isxdigit(static_cast<unsigned char>(c)) && !islower(c)) << c;
