@@ -45,6 +45,9 @@ void makeFolders(const std::string& path) {
 }
 
 RemovedAtEnd::~RemovedAtEnd() {
+  // The installer writes with redirection off, so the paths name the same
+  // files only with it off here too.
+  Wow64RedirectionOff nativePaths;
   for (const auto& path : paths_) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) continue;
@@ -143,6 +146,19 @@ std::size_t threadCount(DWORD processId) {
     if (entry.th32OwnerProcessID == processId) ++count;
   CloseHandle(snapshot);
   return count;
+}
+
+bool isWow64Process() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+Wow64RedirectionOff::Wow64RedirectionOff() {
+  if (isWow64Process()) active_ = Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+}
+
+Wow64RedirectionOff::~Wow64RedirectionOff() {
+  if (active_) Wow64RevertWow64FsRedirection(previous_);
 }
 
 }  // namespace testing_support
