@@ -5,7 +5,8 @@ check-binaries.py --exe Marvolt.exe [--dll Lumarel.dll --exports exports.def
                   [--stdcall-def Lumarel.stdcall.def --declared Lumarel.mqh]]
 
 Marvolt.exe: PE32 for i386, a GUI program, a manifest that asks for
-requireAdministrator and version 6 of the common controls. Lumarel.dll: PE32
+requireAdministrator and version 6 of the common controls, imports of the
+system's known DLLs only. Lumarel.dll: PE32
 for i386, exactly the exports listed in the module-definition file, by plain
 names, each taking off the stack as many argument bytes as the MQL4 import
 declaration pushes (the sizes written at link time, against the #import
@@ -23,6 +24,17 @@ SYSTEM_DLLS = {
     "ws2_32.dll", "version.dll", "uuid.dll", "urlmon.dll", "wininet.dll", "crypt32.dll",
     "bcrypt.dll", "ntdll.dll", "imm32.dll", "winmm.dll", "psapi.dll", "userenv.dll",
     "atl.dll", "secur32.dll", "rpcrt4.dll", "shcore.dll", "uxtheme.dll", "dbghelp.dll",
+}
+# What Marvolt.exe may import. It runs elevated from the user's download
+# folder, so everything loaded before its entry point must come from the
+# system's known DLLs, which the loader never takes from the program's folder.
+# comctl32 is bound by the manifest to the side-by-side version 6 in the
+# system's assembly store. Everything else (WinHTTP, atl, the browser) is
+# loaded at run time from the system folder.
+INSTALLER_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
+    "ole32.dll", "oleaut32.dll", "msvcrt.dll", "comdlg32.dll", "imm32.dll", "rpcrt4.dll",
+    "ws2_32.dll", "psapi.dll", "setupapi.dll", "comctl32.dll",
 }
 MACHINE_I386 = 0x14C
 SUBSYSTEM_GUI = 2
@@ -139,6 +151,13 @@ def check_common(pe, problems):
             problems.append("%s: needs %s, which is not a Windows system DLL" % (pe.path, dll))
 
 
+def check_installer_imports(pe, problems):
+    for dll in pe.imports():
+        if dll.lower() not in INSTALLER_DLLS:
+            problems.append("%s: imports %s, which is not a known DLL of the system; load it at run "
+                            "time from the system folder" % (pe.path, dll))
+
+
 # Bytes an MQL4 argument of each type takes on a 32-bit terminal's stack.
 # Arrays, references and strings go as one pointer.
 MQL4_ARGUMENT_BYTES = {
@@ -246,6 +265,7 @@ def main():
     if args.exe:
         pe = Pe(args.exe)
         check_common(pe, problems)
+        check_installer_imports(pe, problems)
         if pe.subsystem != SUBSYSTEM_GUI:
             problems.append("%s: subsystem %d, not a GUI program" % (args.exe, pe.subsystem))
         manifest = "".join(pe.manifests())

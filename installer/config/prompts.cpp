@@ -30,6 +30,10 @@ int showPromptMessage(HWND owner, const std::string& text, const std::string& ca
   return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
 }
 
+void showFixedError(const std::string& text, const char* caption) {
+  MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR | MB_SYSTEMMODAL);
+}
+
 int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UINT style) {
   const std::string text = readPrompt(iniPath, prompt.textKey, prompt.defaultText);
   const std::string caption = readPrompt(iniPath, prompt.captionKey, prompt.defaultCaption);

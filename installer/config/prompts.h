@@ -87,4 +87,13 @@ int showPromptMessage(HWND owner, const std::string& text, const std::string& ca
 // Reads a prompt's text and caption and shows it through showPromptMessage.
 int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UINT style);
 
+// The few fixed messages that install.ini cannot change: the text names the
+// file or key concerned.
+inline constexpr const char* kMissingFileCaption = "File missing from installation";
+inline constexpr const char* kNoDestinationCaption = "No destination for file";
+inline constexpr const char* kListTooLongCaption = "Installer error";
+
+// A fixed message: error icon, system-modal, no owner window.
+void showFixedError(const std::string& text, const char* caption);
+
 }  // namespace installer

@@ -3,19 +3,14 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/discovery/discovery.h"
+#include "terminal/path_text.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
 
-namespace {
-std::string withBackslash(const std::string& folder) {
-  return !folder.empty() && folder.back() == '\\' ? folder : folder + "\\";
-}
-}  // namespace
-
 bool isCopyFolder(const std::string& iniPath, const std::string& folder) {
   // terminal.exe itself is not looked for: a folder with experts is a copy.
-  const std::string root = withBackslash(folder);
+  const std::string root = terminal::withBackslash(folder);
   const DWORD attributes = GetFileAttributesA((root + "experts").c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   const std::string broker = readText(iniPath, keys::LimitToBroker);
@@ -31,7 +26,7 @@ std::string canonicalizeFolder(const std::string& folder) {
     lstrcpynA(canonical, folder.c_str(), MAX_PATH);
   char full[MAX_PATH] = {};
   const DWORD got = GetFullPathNameA(canonical, MAX_PATH, full, nullptr);
-  if (got == 0 || got >= MAX_PATH) return std::string(canonical).substr(0, 259);
+  if (got == 0 || got >= MAX_PATH) return std::string(canonical).substr(0, terminal::kMaxPathChars);
   return full;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "installer/discovery/discovery.h"
+#include "installer/discovery/installed_programs.h"
 #include "terminal/folder_hash.h"
 #include "terminal/win_handles.h"
 
@@ -13,7 +14,6 @@ namespace installer {
 namespace {
 
 constexpr int kMaxLines = 1000;
-constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
 class CopyListFiller {
@@ -84,25 +84,11 @@ void addSharedDlls(CopyListFiller& filler) {
 }
 
 void addInstalledPrograms(CopyListFiller& filler) {
-  terminal::UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE,
-                    key.put()) != ERROR_SUCCESS)
-    return;
-  for (DWORD index = 0; !filler.full(); ++index) {
-    char name[260];
-    DWORD size = sizeof name;
-    if (RegEnumKeyExA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    terminal::UniqueKey program;
-    if (RegOpenKeyExA(key.get(), name, 0, KEY_QUERY_VALUE, program.put()) != ERROR_SUCCESS) continue;
-    char value[260] = {};
-    DWORD valueSize = sizeof value - 1;  // room for a terminator the value may lack
-    DWORD type = 0;
-    if (RegQueryValueExA(program.get(), "UninstallString", nullptr, &type,
-                         reinterpret_cast<BYTE*>(value), &valueSize) != ERROR_SUCCESS)
-      continue;
-    filler.addUninstallPath(value);
-  }
+  // 260 bytes: a 259-character path with its terminator.
+  forEachInstalledProgram(260, [&](const InstalledProgram& program) {
+    filler.addUninstallPath(program.uninstallString);
+    return !filler.full();
+  });
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "installer/main/install_request.h"
+#include "installer/config/install_request.h"
 
 namespace installer {
 

@@ -1,10 +1,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstring>
 
 #include "installer/discovery/discovery.h"
+#include "installer/discovery/installed_programs.h"
+#include "terminal/path_text.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -12,15 +12,6 @@ namespace installer {
 namespace {
 
 constexpr const char* kUserKey = "Software\\MetaQuotes Software\\MetaTrader 4";
-constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
-std::uint64_t lastWriteTime(HKEY key) {
-  FILETIME written = {};
-  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr, &written) != ERROR_SUCCESS)
-    return 0;
-  return static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime;
-}
 
 // A string value read into 999 bytes; false when missing or longer.
 bool readString(HKEY key, const char* name, std::string& out) {
@@ -31,12 +22,6 @@ bool readString(HKEY key, const char* name, std::string& out) {
     return false;
   out = value;
   return true;
-}
-
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 }  // namespace
@@ -54,7 +39,7 @@ int scanSetupCopies(ScanMode mode, SetupCopyList& list, const std::string& iniPa
   std::string installPath;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_QUERY_VALUE, user.put()) == ERROR_SUCCESS &&
       readString(user.get(), "InstallPath", installPath)) {
-    const std::uint64_t written = lastWriteTime(user.get());
+    const std::uint64_t written = keyWriteTime(user.get());
     SetupCopyEntry& entry = list.entries[0];
     if (!compare) {
       entry.folder = installPath;
@@ -66,39 +51,30 @@ int scanSetupCopies(ScanMode mode, SetupCopyList& list, const std::string& iniPa
     }
   }
 
-  terminal::UniqueKey programs;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE,
-                    programs.put()) != ERROR_SUCCESS)
-    return result;
-  for (DWORD index = 0; list.count < kMaxSetupCopies; ++index) {
-    char name[260];
-    DWORD size = sizeof name;
-    if (RegEnumKeyExA(programs.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    terminal::UniqueKey program;
-    if (RegOpenKeyExA(programs.get(), name, 0, KEY_QUERY_VALUE, program.put()) != ERROR_SUCCESS) continue;
-    std::string value;
-    if (!readString(program.get(), "UninstallString", value)) continue;
-    value = lower(value);
-    if (value.find("\\uninstall.exe") == std::string::npos) continue;
+  if (list.count >= kMaxSetupCopies) return result;
+  forEachInstalledProgram(999, [&](const InstalledProgram& program) {
+    const std::string value = terminal::asciiLower(program.uninstallString);
+    if (value.find("\\uninstall.exe") == std::string::npos) return true;
     const std::string folder = value.substr(0, value.rfind('\\'));
-    if (!isCopyFolder(iniPath, folder)) continue;
-    const std::uint64_t written = lastWriteTime(program.get());
-
-    auto match = std::find_if(list.entries.begin(), list.entries.begin() + list.count,
-                              [&](const SetupCopyEntry& e) { return lstrcmpiA(e.folder.c_str(), folder.c_str()) == 0; });
-    if (match != list.entries.begin() + list.count) {
+    if (!isCopyFolder(iniPath, folder)) return true;
+    const std::uint64_t written = program.keyWriteTime;
+    const auto listed = list.entries.begin() + list.count;
+    auto match = std::find_if(list.entries.begin(), listed, [&](const SetupCopyEntry& e) {
+      return lstrcmpiA(e.folder.c_str(), folder.c_str()) == 0;
+    });
+    if (match != listed) {
       if (compare && match->keyWriteTime < written) {
         match->changed = true;
         result = static_cast<int>(match - list.entries.begin());
       }
-      continue;
+      return true;
     }
-    list.entries.resize(list.count);
+    list.entries.resize(static_cast<std::size_t>(list.count));
     list.entries.push_back(SetupCopyEntry{folder, written, compare});
     if (compare) result = list.count;
     ++list.count;
-  }
+    return list.count < kMaxSetupCopies;
+  });
   return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include "installer/install/chart_text.h"
 #include "installer/install/install_rules.h"
+#include "terminal/file_time.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -27,7 +28,7 @@ std::optional<std::string> readAll(HANDLE file, DWORD limit = 64u << 20) {
 std::uint64_t writeTimeOf(HANDLE file) {
   FILETIME written;
   if (!GetFileTime(file, nullptr, nullptr, &written)) return 0;
-  return static_cast<std::uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+  return terminal::fileTimeValue(written);
 }
 
 // Writes the new chart text beside the chart and puts it in the chart's place

@@ -6,7 +6,6 @@
 #include "installer/config/prompts.h"
 #include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
-#include "installer/ui/progress_window.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -25,9 +24,11 @@ using FolderQuery = UINT(WINAPI*)(LPSTR, UINT);
 
 // A system folder with a backslash, or "" where the system has none.
 std::string systemFolder(FolderQuery query) {
-  char folder[259] = {};
-  const UINT got = query(folder, 259);
-  if (got == 0 || got >= 259) return {};
+  // Read into 258 characters and a terminator, so that the folder with its
+  // backslash stays within the path limit.
+  char folder[kMaxPathChars] = {};
+  const UINT got = query(folder, kMaxPathChars);
+  if (got == 0 || got >= kMaxPathChars) return {};
   return withBackslash(folder);
 }
 
@@ -41,10 +42,6 @@ std::string destinationFolder(const std::string& root, const std::string& destin
   const std::string folder = withBackslash(withBackslash(root) + destination);
   if (folder.size() <= kMaxPathChars) CreateDirectoryA(folder.c_str(), nullptr);
   return folder;
-}
-
-void showFixedError(const std::string& text, const char* caption) {
-  MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR | MB_SYSTEMMODAL);
 }
 
 bool sourceExists(const std::string& source) {
@@ -61,7 +58,7 @@ void writeSetting(const std::string& root, const char* key, const std::string& v
 
 // Copies one [Install] entry; false when the copy must count as failed.
 bool installFile(const std::string& iniPath, const std::string& root, const std::string& from,
-                 const std::string& key) {
+                 const std::string& key, HWND messageOwner) {
   // A path over 259 characters is never cut into another path: the entry
   // fails as a missing source would, naming the path.
   const std::string source = from + key;
@@ -84,12 +81,14 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
   }
   const std::string destination = folder + key;
   if (destination.size() > kMaxPathChars) {
+    // No file can be copied there: a failed copy, which flag 1 lets pass.
+    if (ignoreFailure) return true;
     showFixedError(destination, kMissingFileCaption);
     return false;
   }
   if (CopyFileA(source.c_str(), destination.c_str(), FALSE) || ignoreFailure) return true;
   const std::string text = readPrompt(iniPath, prompts::InUse.textKey, prompts::InUse.defaultText);
-  showPromptMessage(progressWindow(), text, key, MB_ICONERROR | MB_SYSTEMMODAL);
+  showPromptMessage(messageOwner, text, key, MB_ICONERROR | MB_SYSTEMMODAL);
   return false;
 }
 
@@ -101,7 +100,8 @@ void writeHideHelpMarker(const std::string& root) {
   writeSetting(root, "LastScanHash", hideHelpMarker(root));
 }
 
-bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy) {
+bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy,
+                     HWND messageOwner) {
   const std::string base = withBackslash(root);
   for (const auto& key : readKeyList(iniPath, sections::Delete)) {
     const std::string path = base + key;
@@ -114,7 +114,7 @@ bool installIntoCopy(const std::string& iniPath, const std::string& root, bool n
   bool installed = true;
   const std::string from = sourceFolder();
   for (const auto& key : readKeyList(iniPath, sections::Install)) {
-    if (!installFile(iniPath, root, from, key)) installed = false;
+    if (!installFile(iniPath, root, from, key, messageOwner)) installed = false;
   }
   // The markers follow the files whatever their result.
   if (readInt(iniPath, keys::SetNewInstallationMarker) != 0) markNewInstallation(root);

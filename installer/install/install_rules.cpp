@@ -1,17 +1,10 @@
 #include "installer/install/install_rules.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include "terminal/folder_hash.h"
 
 namespace installer {
-
-std::string withBackslash(std::string_view folder) {
-  std::string text(folder);
-  if (text.empty() || text.back() != '\\') text += '\\';
-  return text;
-}
 
 InstallValue splitInstallValue(std::string_view value) {
   InstallValue result;
@@ -24,21 +17,11 @@ InstallValue splitInstallValue(std::string_view value) {
   return result;
 }
 
-namespace {
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-}  // namespace
-
 Destination classifyDestination(std::string_view destination) {
-  if (equalsIgnoringCase(destination, "system32") || equalsIgnoringCase(destination, "syswow64"))
+  if (terminal::equalsIgnoringAsciiCase(destination, "system32") || terminal::equalsIgnoringAsciiCase(destination, "syswow64"))
     return Destination::System32;
-  if (equalsIgnoringCase(destination, "system64")) return Destination::System64;
-  if (equalsIgnoringCase(destination, "windows")) return Destination::Windows;
+  if (terminal::equalsIgnoringAsciiCase(destination, "system64")) return Destination::System64;
+  if (terminal::equalsIgnoringAsciiCase(destination, "windows")) return Destination::Windows;
   return Destination::CopyFolder;
 }
 

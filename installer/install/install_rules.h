@@ -4,12 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include "terminal/path_text.h"
+
 namespace installer {
 
-inline constexpr std::size_t kMaxPathChars = 259;
-
-// A folder with a backslash after it, unless it ends with one.
-std::string withBackslash(std::string_view folder);
+using terminal::kMaxPathChars;
+using terminal::withBackslash;
 
 struct InstallValue {
   std::string destination;  // before the first comma, untrimmed

@@ -12,13 +12,12 @@
 #include "installer/web/notifications.h"
 #include "installer/web/terminal_download.h"
 #include "installer/web/web_pages.h"
-#include "installer/ui/progress_window.h"
+#include "installer/ui/install_worker.h"
+#include "terminal/http_session.h"
 
 namespace installer {
 
 namespace {
-
-std::string g_publishedIniPath;
 
 // From here on the main thread's file paths are not redirected for a 32-bit
 // program on 64-bit Windows, so "system64" and "syswow64" reach the real
@@ -35,9 +34,6 @@ void disableFileSystemRedirection() {
 
 }  // namespace
 
-const std::string& publishedIniPath() { return g_publishedIniPath; }
-void publishIniPath(const std::string& iniPath) { g_publishedIniPath = iniPath; }
-
 MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
   steps.checkPrerequisite = checkDotNetPrerequisite;
@@ -45,13 +41,13 @@ MainSequenceSteps installerSteps() {
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
-  steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl1", "", true); };
+  steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, keys::MessageUrl1, "", true); };
   steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath) == 1; };
   steps.runMt4Setup = [](InstallRequest& request) { return installTerminalIfWanted(request) == 1; };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
   steps.openSuccessPage = openSuccessPage;
-  steps.notifyFinished = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl3", "", false); };
+  steps.notifyFinished = [](const std::string& iniPath) { notifyServer(iniPath, keys::MessageUrl3, "", false); };
   return steps;
 }
 
@@ -94,13 +90,22 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
   // run. Installing here would let any program that can create the object
   // run the elevated installer.
   if (findComServerSwitch(commandLine) == ComServerSwitch::Embedding) return serveComClasses();
+  // WinHTTP is loaded while the system folder is still the one of this
+  // program's bitness: with redirection off, a 32-bit program would be sent
+  // to the 64-bit folder.
+  terminal::winHttp();
   disableFileSystemRedirection();
 
   // Owned for the whole run; the chosen folder texts live until the process ends.
   static InstallRequest request;
   request.iniPath = programIniPath();
   request.copyCount = 0;
-  publishIniPath(request.iniPath);
+  // Without its install.ini the package would install nothing and call that
+  // a success.
+  if (!iniFileReadable(request.iniPath)) {
+    showFixedError(request.iniPath.empty() ? programIniLocation() : request.iniPath, kMissingFileCaption);
+    return 1;
+  }
 
   if (!runMainSequence(request, commandLine, steps)) return 0;
 

@@ -2,7 +2,7 @@
 #include <functional>
 #include <string>
 
-#include "installer/main/install_request.h"
+#include "installer/config/install_request.h"
 
 namespace installer {
 

@@ -4,10 +4,13 @@
 #include <ctime>
 
 #include "installer/config/install_ini.h"
-#include "installer/install/install_copy.h"
 #include "installer/ui/activity_code.h"
 
 namespace installer {
+
+// Shared by the main thread and the progress thread, one window at a time.
+std::atomic<HWND> progressWindow{nullptr};
+std::atomic<bool> progressCloseRequested{false};
 
 namespace {
 
@@ -16,9 +19,6 @@ constexpr int kCodeControl = 214;
 constexpr UINT_PTR kTimer = 1;
 constexpr const char* kShowProgressBar = "ShowProgressBar";
 
-// Shared by the main thread and the progress thread, one window at a time.
-std::atomic<HWND> g_progressWindow{nullptr};
-std::atomic<bool> g_progressCloseRequested{false};
 
 INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
@@ -33,7 +33,7 @@ INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM, LPARAM lParam) 
     case WM_TIMER:
       // Read on every tick: a close asked for before this window existed
       // still takes effect.
-      if (g_progressCloseRequested.load()) {
+      if (progressCloseRequested.load()) {
         PostMessageA(window, WM_CLOSE, 0, 0);
       } else if (GetPropA(window, kShowProgressBar)) {
         SYSTEMTIME local;
@@ -64,7 +64,7 @@ DWORD WINAPI progressThread(LPVOID param) {
   const ProgressStart start = *static_cast<ProgressStart*>(param);
   HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), "ProgressDialog", nullptr, progressProc,
                                    reinterpret_cast<LPARAM>(start.request));
-  if (window) g_progressWindow.store(window);
+  if (window) progressWindow.store(window);
   SetEvent(start.created);
   if (!window) return 0;
   ShowWindow(window, SW_SHOWNORMAL);
@@ -72,16 +72,18 @@ DWORD WINAPI progressThread(LPVOID param) {
   while (GetMessageA(&message, window, 0, 0) > 0 && IsWindow(window) && message.message != WM_CLOSE)
     DispatchMessageA(&message);
   if (IsWindow(window)) DestroyWindow(window);
-  g_progressWindow.store(nullptr);
+  // A later progress window may already have taken the variable over: only
+  // this window's own handle is cleared.
+  HWND own = window;
+  progressWindow.compare_exchange_strong(own, nullptr);
   return 0;
 }
 
 }  // namespace
 
-HWND progressWindow() { return g_progressWindow.load(); }
 
 void startProgressWindow(InstallRequest& request) {
-  g_progressCloseRequested.store(false);
+  progressCloseRequested.store(false);
   // Waits (briefly) for the window to exist, so that the messages of the
   // installation that follows are owned by it and shown in front of it.
   ProgressStart start{&request, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
@@ -95,19 +97,8 @@ void startProgressWindow(InstallRequest& request) {
 }
 
 void requestProgressClose() {
-  g_progressCloseRequested.store(true);
-  if (HWND window = g_progressWindow.load()) PostMessageA(window, WM_CLOSE, 0, 0);
-}
-
-int installIntoChosenCopies(InstallRequest& request, bool newlyInstalledCopy) {
-  request.progressText = "Installing software...";
-  request.showActivityCode = 0;
-  startProgressWindow(request);
-  int result = 1;
-  for (int i = 0; i < request.copyCount && result == 1; ++i)
-    result = installIntoCopy(request.iniPath, request.copyPaths[i], newlyInstalledCopy) ? 1 : 0;
-  requestProgressClose();
-  return result;
+  progressCloseRequested.store(true);
+  if (HWND window = progressWindow.load()) PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
 }  // namespace installer

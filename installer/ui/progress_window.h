@@ -4,12 +4,19 @@
 // time; the main thread never waits for its thread.
 #include <windows.h>
 
-#include "installer/main/install_request.h"
+#include <atomic>
+
+#include "installer/config/install_request.h"
 
 namespace installer {
 
-// The current progress window, or null.
-HWND progressWindow();
+// The current progress window, or null: set by the progress thread once its
+// window exists, cleared when it is gone. Read by the main thread.
+extern std::atomic<HWND> progressWindow;
+
+// Set by whoever wants the window gone; the window reads it on every timer
+// tick, so a request made before the window existed still takes effect.
+extern std::atomic<bool> progressCloseRequested;
 
 // Starts the progress thread for the request's progressText and
 // showActivityCode; clears any earlier close request. Does not wait.
@@ -18,9 +25,5 @@ void startProgressWindow(InstallRequest& request);
 // Asks the progress window to go: it closes on its next timer tick, also when
 // it did not exist yet at the time of the request.
 void requestProgressClose();
-
-// Installs into every chosen copy in order, stopping at the first failure,
-// with the progress window shown meanwhile. 1 when all succeeded, else 0.
-int installIntoChosenCopies(InstallRequest& request, bool newlyInstalledCopy);
 
 }  // namespace installer

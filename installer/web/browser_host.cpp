@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "terminal/system_library.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -19,25 +20,13 @@ struct AtlHosting {
   AtlAxGetControlFn getControl = nullptr;
 };
 
-// From the system folder and nowhere else. Where the loader does not know the
-// search flag (Windows 7 without its update), the full path does the same.
-HMODULE loadSystemLibrary(const wchar_t* name) {
-  HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-  wchar_t folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return nullptr;
-  return LoadLibraryExW((std::wstring(folder, length) + L"\\" + name).c_str(), nullptr,
-                        LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 // Loaded once and kept: the host windows' procedures live in it.
 const AtlHosting& atlHosting() {
   static AtlHosting hosting;
   static std::once_flag once;
   std::call_once(once, [] {
     FileSystemRedirectionOn redirected;
-    const HMODULE atl = loadSystemLibrary(L"atl.dll");
+    const HMODULE atl = terminal::loadSystemLibrary(L"atl.dll");
     if (!atl) return;
     hosting.winInit = reinterpret_cast<AtlAxWinInitFn>(GetProcAddress(atl, "AtlAxWinInit"));
     hosting.createControl =

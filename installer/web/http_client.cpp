@@ -3,22 +3,19 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <new>
 #include <vector>
 
+#include "terminal/http_session.h"
 #include "terminal/win_text.h"
 
 namespace installer {
 
 namespace {
 
-using terminal::UniqueInternet;
+using terminal::UniqueHttpHandle;
 
-constexpr int kResolveTimeoutMs = 30000;
-constexpr int kTransferTimeoutMs = 120000;
-
-}  // namespace
-
-int performHttpRequest(HttpRequest& request) {
+int performRequest(HttpRequest& request) {
   using namespace http_result;
   request.responseText.clear();
   request.statusCode = 0;
@@ -28,29 +25,29 @@ int performHttpRequest(HttpRequest& request) {
   const std::wstring verb = utf8ToWide(request.verb);
   const bool secure = (request.flags & kSecure) != 0;
 
-  UniqueInternet session(WinHttpOpen(L"zelk", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
+  UniqueHttpHandle session = terminal::openHttpSession();
   if (!session) return request.result = NoSession;
-  UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(),
+  const terminal::WinHttpApi& http = *terminal::winHttp();
+  UniqueHttpHandle connection(http.connect(session.get(), host.c_str(),
                                            secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0));
   if (!connection) return request.result = NoConnection;
-  UniqueInternet handle(WinHttpOpenRequest(connection.get(), verb.c_str(), path.c_str(), nullptr,
+  UniqueHttpHandle handle(http.openRequest(connection.get(), verb.c_str(), path.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                            WINHTTP_FLAG_REFRESH | (secure ? WINHTTP_FLAG_SECURE : 0)));
   if (!handle) return request.result = NoRequest;
-  WinHttpSetTimeouts(handle.get(), kResolveTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs);
+  terminal::setHttpTimeouts(handle.get());
 
   const std::wstring headers = utf8ToWide(request.extraHeaders);
   const DWORD bodyLength = static_cast<DWORD>(request.body.size());
-  if (!WinHttpSendRequest(handle.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+  if (!http.sendRequest(handle.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                           static_cast<DWORD>(headers.size()),
                           bodyLength ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA,
                           bodyLength, bodyLength, 0))
     return request.result = SendFailed;
-  if (!WinHttpReceiveResponse(handle.get(), nullptr)) return request.result = NoResponse;
+  if (!http.receiveResponse(handle.get(), nullptr)) return request.result = NoResponse;
 
   DWORD status = 0, size = sizeof status;
-  WinHttpQueryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+  http.queryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                       &status, &size, WINHTTP_NO_HEADER_INDEX);
   request.statusCode = status;
 
@@ -65,10 +62,10 @@ int performHttpRequest(HttpRequest& request) {
   std::uint64_t total = 0;
   for (;;) {
     DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(handle.get(), &available) || available == 0) break;
+    if (!http.queryDataAvailable(handle.get(), &available) || available == 0) break;
     std::vector<char> chunk(available + 1, '\0');
     DWORD got = 0;
-    if (!WinHttpReadData(handle.get(), chunk.data(), available, &got) || got == 0) continue;
+    if (!http.readData(handle.get(), chunk.data(), available, &got) || got == 0) continue;
     received = true;
     total += got;
     if (request.maxBodyBytes != 0 && total > request.maxBodyBytes) return request.result = TooLarge;
@@ -80,6 +77,19 @@ int performHttpRequest(HttpRequest& request) {
     }
   }
   return request.result = received ? Received : EmptyBody;
+}
+
+}  // namespace
+
+int performHttpRequest(HttpRequest& request) {
+  // A failed allocation abandons the request and leaves its result as it
+  // stands; it must not end the thread (on the notification thread it would
+  // end the process).
+  try {
+    return performRequest(request);
+  } catch (const std::bad_alloc&) {
+    return request.result;
+  }
 }
 
 bool splitUrl(const std::string& url, HttpRequest& request) {
@@ -95,7 +105,8 @@ bool splitUrl(const std::string& url, HttpRequest& request) {
   parts.dwUrlPathLength = 1000;
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = 1000;
-  if (wide.empty() || !WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) return false;
+  const terminal::WinHttpApi* http = terminal::winHttp();
+  if (!http || wide.empty() || !http->crackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) return false;
   const std::wstring fullPath = std::wstring(path) + extra;
   if (fullPath.size() > 999) return false;  // never cut into another address
   request.host = wideToUtf8(host);

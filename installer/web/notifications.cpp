@@ -48,8 +48,7 @@ std::string computerId() {
 
 std::string downloadId(const std::string& iniPath) { return readText(iniPath, keys::DownloadId); }
 
-void notifyServer(const std::string& iniPath, const char* key, const std::string& extra, bool onOwnThread) {
-  const TextKey address{"Messages", key, "", 998};
+void notifyServer(const std::string& iniPath, const TextKey& address, const std::string& extra, bool onOwnThread) {
   const std::string url = readText(iniPath, address);
   if (url.empty()) return;
   auto request = std::make_unique<HttpRequest>();

@@ -36,7 +36,7 @@ bool statusOk(const HttpRequest& request) {
 void closeProgressWindow() {
   requestProgressClose();
   const DWORD start = GetTickCount();
-  while (progressWindow() && GetTickCount() - start < kProgressGoneWaitMs) Sleep(10);
+  while (progressWindow.load() && GetTickCount() - start < kProgressGoneWaitMs) Sleep(10);
 }
 
 std::string temporaryFolder() {

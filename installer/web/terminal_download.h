@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "installer/main/install_request.h"
+#include "installer/config/install_request.h"
 
 namespace installer {
 

@@ -44,6 +44,26 @@ void makeFolders(const std::string& path) {
   CreateDirectoryA(path.c_str(), nullptr);
 }
 
+RemovedAtEnd::~RemovedAtEnd() {
+  // The installer writes with redirection off, so the paths name the same
+  // files only with it off here too.
+  Wow64RedirectionOff nativePaths;
+  for (const auto& path : paths_) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      removeTree(path);
+    else
+      DeleteFileA(path.c_str());
+  }
+}
+
+std::string makeSampleCopy(const std::string& root) {
+  makeFolders(root + "\\experts");
+  makeFolders(root + "\\config");
+  return root;
+}
+
 void removeTree(const std::string& path) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);

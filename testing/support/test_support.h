@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -32,7 +33,29 @@ void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 void makeFolders(const std::string& path);  // every missing folder of the path
+
+// The folders of a copy of MT4 as the installer sees one (experts and config
+// below the root), made with every missing parent. Returns the root.
+std::string makeSampleCopy(const std::string& root);
 void removeTree(const std::string& path);
+
+// Files and folders a test makes outside its scratch folders (in the Windows
+// or system folders, at a fixed place like C:\mt4): removed when the object
+// goes, also when the test stops early on a failure.
+class RemovedAtEnd {
+ public:
+  RemovedAtEnd() = default;
+  ~RemovedAtEnd();
+  RemovedAtEnd(const RemovedAtEnd&) = delete;
+  RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+  std::string add(const std::string& path) {
+    paths_.push_back(path);
+    return path;
+  }
+
+ private:
+  std::vector<std::string> paths_;
+};
 
 // A path known at build time in the host's form, as this program sees it.
 std::string hostPath(const std::string& path);

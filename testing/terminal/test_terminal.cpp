@@ -13,9 +13,8 @@ std::string recorderExe() { return testing_support::hostPath(RECORDER_EXE); }
 std::string lumarelDll() { return testing_support::hostPath(LUMAREL_DLL); }
 
 std::string makeCopyFolder(const std::string& root) {
-  testing_support::makeFolders(root);
-  for (const char* sub : {"experts", "config", "history", "profiles"})
-    CreateDirectoryA((root + "\\" + sub).c_str(), nullptr);
+  testing_support::makeSampleCopy(root);
+  for (const char* sub : {"history", "profiles"}) CreateDirectoryA((root + "\\" + sub).c_str(), nullptr);
   CopyFileA(testTerminalExe().c_str(), (root + "\\terminal.exe").c_str(), FALSE);
   CopyFileA(lumarelDll().c_str(), (root + "\\Lumarel.dll").c_str(), FALSE);
   return root;

@@ -50,4 +50,27 @@ TEST(PromptText, TildeBecomesCarriageReturn) {
   EXPECT_EQ(expandPromptText("no change\r\n"), "no change\r\n");
 }
 
+TEST(KeyList, NameThatDoesNotFitWholeIsLeftOut) {
+  const std::vector<std::string> names = {"abc", "de", "fghij"};  // 4 + 3 + 6 characters, + 1 at the end
+  const struct {
+    std::size_t bufferSize;
+    std::vector<std::string> kept;
+    bool cut;
+  } cases[] = {
+      {14, {"abc", "de", "fghij"}, false},  // exactly fits
+      {13, {"abc", "de"}, true},            // "fghij" would be cut to "fghi"
+      {9, {"abc", "de"}, true},
+      {8, {"abc", "de"}, true},
+      {7, {"abc"}, true},
+      {1, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("buffer of " + std::to_string(c.bufferSize));
+    const auto list = installer::wholeNamesWithin(names, c.bufferSize);
+    EXPECT_EQ(list.names, c.kept);
+    EXPECT_EQ(list.cut, c.cut);
+  }
+  EXPECT_FALSE(installer::wholeNamesWithin({}, 1).cut);
+}
+
 }  // namespace

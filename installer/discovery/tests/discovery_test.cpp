@@ -11,6 +11,8 @@
 #include <optional>
 
 #include "testing/robot/robot.h"
+#include "terminal/file_time.h"
+#include "testing/support/test_support.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -24,11 +26,6 @@ constexpr const char* kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion
 constexpr const char* kSharedDlls = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 constexpr const char* kUserKey = "Software\\MetaQuotes Software\\MetaTrader 4";
 
-std::string copyIn(const std::string& root) {
-  makeFolders(root + "\\experts");
-  makeFolders(root + "\\config");
-  return root;
-}
 
 // Registry entries made by one test and removed with it.
 class Registry {
@@ -76,7 +73,7 @@ class Registry {
 
 TEST(IsCopyFolder, ExpertsAndTheBrokerLimit) {
   TempDir dir{"isc"};
-  const std::string copy = copyIn(dir / "copy");
+  const std::string copy = testing_support::makeSampleCopy(dir / "copy");
   const std::string trailing = copy + "\\";
   makeFolders(dir / "plain");
   writeFile(dir / "file_experts", "");
@@ -154,9 +151,9 @@ class CopyListTest : public ::testing::Test {
 TEST_F(CopyListTest, RunningCopiesSharedDllsAndInstalledPrograms) {
   const std::string numbered = test_terminal::makeCopyFolder(dir / "Numbered");
   const std::string lettered = test_terminal::makeCopyFolder(dir / "Lettered");
-  const std::string shared = copyIn(dir / "Shared");
-  const std::string installed = copyIn(dir / "Installed");
-  const std::string lowerCase = copyIn(dir / "LowerCase");
+  const std::string shared = testing_support::makeSampleCopy(dir / "Shared");
+  const std::string installed = testing_support::makeSampleCopy(dir / "Installed");
+  const std::string lowerCase = testing_support::makeSampleCopy(dir / "LowerCase");
   const std::string notACopy = dir / "NotACopy";
   makeFolders(notACopy);
   test_terminal::TestTerminal first, second;
@@ -188,8 +185,8 @@ TEST_F(CopyListTest, RunningCopiesSharedDllsAndInstalledPrograms) {
 }
 
 TEST_F(CopyListTest, BrokerLimitAppliesToRegistryCopiesOnly) {
-  const std::string acme = copyIn(dir / "Acme");
-  const std::string other = copyIn(dir / "Other");
+  const std::string acme = testing_support::makeSampleCopy(dir / "Acme");
+  const std::string other = testing_support::makeSampleCopy(dir / "Other");
   writeFile(acme + "\\config\\Acme-Demo.srv", "");
   writeFile(other + "\\config\\Other-Demo.srv", "");
   writeFile(request.iniPath, "[Info]\r\nLimitToBroker=Acme\r\n");
@@ -200,6 +197,25 @@ TEST_F(CopyListTest, BrokerLimitAppliesToRegistryCopiesOnly) {
   const auto all = lines();
   EXPECT_EQ(countOf(all, acme), 1);
   EXPECT_EQ(countOf(all, other), 0);
+}
+
+TEST_F(CopyListTest, UninstallStringOfTheFullPathLengthIsListed) {
+  const struct {
+    std::size_t length;  // of the UninstallString, "\\Uninstall.exe" included
+    bool listed;
+  } cases[] = {{259, true}, {260, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.length) + " characters");
+    const std::string base = dir / ("Long" + std::to_string(c.length) + "_");
+    const std::string folder = base + std::string(c.length - 14 - base.size(), 'f');
+    ASSERT_EQ(folder.size() + 14, c.length);
+    testing_support::makeSampleCopy(folder);
+    Registry registry;
+    registry.uninstallEntry("LumarelTestLongPath", folder + "\\Uninstall.exe");
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    fillCopyList(request, list, button);
+    EXPECT_EQ(countOf(lines(), folder), c.listed ? 1 : 0);
+  }
 }
 
 TEST(FindTerminalWindow, ClassNameContainsMetaTrader) {
@@ -216,11 +232,25 @@ TEST(FindTerminalWindow, ClassNameContainsMetaTrader) {
   terminal.quit();
 }
 
+// Equal write times count as no change: a key written after a snapshot is
+// written once the clock has passed every time the snapshot holds.
+void waitPastWriteTimes(const SetupCopyList& list) {
+  std::uint64_t latest = 0;
+  for (int i = 0; i < list.count; ++i) latest = std::max(latest, list.entries[i].keyWriteTime);
+  EXPECT_TRUE(testing_support::waitUntil(
+      [&] {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        return terminal::fileTimeValue(now) > latest;
+      },
+      5000));
+}
+
 TEST(ScanSetupCopies, SnapshotThenCompare) {
   TempDir dir{"scan"};
-  const std::string before = copyIn(dir / "Before");
-  const std::string rewritten = copyIn(dir / "Rewritten");
-  const std::string fresh = copyIn(dir / "Fresh");
+  const std::string before = testing_support::makeSampleCopy(dir / "Before");
+  const std::string rewritten = testing_support::makeSampleCopy(dir / "Rewritten");
+  const std::string fresh = testing_support::makeSampleCopy(dir / "Fresh");
   const std::string ini = dir / "install.ini";
   Registry registry;
   registry.uninstallEntry("LumarelScanBefore", before + "\\Uninstall.exe");
@@ -239,7 +269,7 @@ TEST(ScanSetupCopies, SnapshotThenCompare) {
   ASSERT_GT(rewrittenAt, 0) << "any case of \\uninstall.exe is found by the scan";
   EXPECT_EQ(scanSetupCopies(ScanMode::Compare, list, ini), -1) << "nothing changed yet";
 
-  Sleep(50);
+  waitPastWriteTimes(list);
   registry.uninstallEntry("LumarelScanRewritten", rewritten + "\\uninstall.exe");  // the setup program rewrote it
   EXPECT_EQ(scanSetupCopies(ScanMode::Compare, list, ini), rewrittenAt);
   EXPECT_TRUE(list.entries[rewrittenAt].changed);
@@ -248,7 +278,7 @@ TEST(ScanSetupCopies, SnapshotThenCompare) {
   // Each setup run takes a snapshot of its own.
   SetupCopyList second;
   scanSetupCopies(ScanMode::Snapshot, second, ini);
-  Sleep(50);
+  waitPastWriteTimes(second);
   registry.uninstallEntry("LumarelScanFresh", fresh + "\\Uninstall.exe");
   const int found = scanSetupCopies(ScanMode::Compare, second, ini);
   ASSERT_GT(found, 0);
@@ -258,7 +288,7 @@ TEST(ScanSetupCopies, SnapshotThenCompare) {
 
   SetupCopyList third;
   scanSetupCopies(ScanMode::Snapshot, third, ini);
-  Sleep(50);
+  waitPastWriteTimes(third);
   registry.userInstallPath(dir / "PerUser");
   EXPECT_EQ(scanSetupCopies(ScanMode::Compare, third, ini), 0) << "the per-user key, written since the snapshot";
   EXPECT_EQ(third.entries[0].folder, dir / "PerUser");
@@ -313,7 +343,7 @@ std::string browseAnswering(const std::string& ini, const std::string& typed, st
 
 TEST(BrowseForCopy, CancelTypedCopyAndNotACopy) {
   TempDir dir{"browse"};
-  const std::string copy = copyIn(dir / "Copy");
+  const std::string copy = testing_support::makeSampleCopy(dir / "Copy");
   makeFolders(dir / "Plain");
   const std::string ini = dir / "install.ini";
   std::vector<robot::Dialog> seen;
@@ -337,7 +367,7 @@ TEST(BrowseForCopy, Wow64WorksWithRedirectionOff) {
   if (!testing_support::isWow64Process())
     GTEST_SKIP() << "only a 32-bit program on 64-bit Windows has file system redirection";
   TempDir dir{"browse64"};
-  const std::string copy = copyIn(dir / "Copy");
+  const std::string copy = testing_support::makeSampleCopy(dir / "Copy");
   const std::string ini = dir / "install.ini";
   std::vector<robot::Dialog> seen;
   EXPECT_EQ(browseAnswering(ini, copy, &seen, true), copy);

@@ -24,12 +24,6 @@ std::string unique(const char* base) {
   return std::string(base) + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) + ".txt";
 }
 
-// A copy folder as the installer sees one: experts and config below its root.
-std::string makeCopy(const std::string& root) {
-  testing_support::makeFolders(root + "\\experts");
-  testing_support::makeFolders(root + "\\config");
-  return root;
-}
 
 TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
   Package package;
@@ -45,15 +39,10 @@ TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
       "data.csv=experts\\files\\\r\nroot.txt=,1\r\n" +
       win + "=WINDOWS\r\n" + s32 + "=system32\r\n" + wow + "=SysWOW64\r\n" + s64 + "=system64\r\n");
   // c:\mt4 is the copy whose marker the publisher knows: 55472.
+  testing_support::RemovedAtEnd outside;
   testing_support::removeTree("C:\\mt4");
-  const std::string copy = makeCopy("C:\\mt4");
+  const std::string copy = testing_support::makeSampleCopy(outside.add("C:\\mt4"));
   testing_support::writeFile(copy + "\\experts\\old.ex4", "old");
-
-  const auto result = package.run("c:\\mt4");
-  EXPECT_EQ(result.exitCode, 0u);
-  ASSERT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
-  EXPECT_EQ(result.dialogs[0].style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL));
-
   const struct {
     std::string path, name;
   } placed[] = {{copy + "\\experts\\expert.ex4", "expert.ex4"},
@@ -61,18 +50,20 @@ TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
                 {copy + "\\experts\\libraries\\lib.dll", "lib.dll"},
                 {copy + "\\experts\\files\\data.csv", "data.csv"},
                 {copy + "\\root.txt", "root.txt"},
-                {systemFolder(GetWindowsDirectoryA) + "\\" + win, win},
-                {systemFolder(GetSystemWow64DirectoryA) + "\\" + s32, s32},
-                {systemFolder(GetSystemWow64DirectoryA) + "\\" + wow, wow},
-                {systemFolder(GetSystemDirectoryA) + "\\" + s64, s64}};
+                {outside.add(systemFolder(GetWindowsDirectoryA) + "\\" + win), win},
+                {outside.add(systemFolder(GetSystemWow64DirectoryA) + "\\" + s32), s32},
+                {outside.add(systemFolder(GetSystemWow64DirectoryA) + "\\" + wow), wow},
+                {outside.add(systemFolder(GetSystemDirectoryA) + "\\" + s64), s64}};
+
+  const auto result = package.run("c:\\mt4");
+  EXPECT_EQ(result.exitCode, 0u);
+  ASSERT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
+  EXPECT_EQ(result.dialogs[0].style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL));
   {
     // The installer wrote with redirection off: so are the paths read here
     // (the 64-bit system folder is system32 then, for a 32-bit test too).
     testing_support::Wow64RedirectionOff nativePaths;
-    for (const auto& p : placed) {
-      EXPECT_EQ(readFile(p.path), "bytes of " + p.name) << p.path;
-      if (p.path.rfind(copy, 0) != 0) DeleteFileA(p.path.c_str());
-    }
+    for (const auto& p : placed) EXPECT_EQ(readFile(p.path), "bytes of " + p.name) << p.path;
   }
   EXPECT_FALSE(fileExists(copy + "\\experts\\old.ex4")) << "[Delete] entry still there";
   EXPECT_TRUE(GetFileAttributesA((copy + "\\experts\\presets").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
@@ -80,7 +71,6 @@ TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
   EXPECT_NE(settings.find("[Settings]"), std::string::npos) << settings;
   EXPECT_NE(settings.find("LastScanTime=\r\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("LastScanHash=55472"), std::string::npos) << settings;
-  testing_support::removeTree(copy);
 }
 
 // A 32-bit installer on 64-bit Windows: "system32" and "syswow64" name the
@@ -94,7 +84,7 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
   const std::string prefix = test_http::uniquePrefix();
   const std::string s32 = unique("s32_"), wow = unique("wow_"), s64 = unique("s64_");
   TempDir copyDir{"wcopy"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   test_terminal::ShellOpenRecorder browser;
   Package package;
   for (const auto& name : {s32, wow, s64}) package.addFile(name, "bytes of " + name);
@@ -138,7 +128,7 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
 TEST(InstallRun, QuotedFolderIsNotACopy) {
   Package package;
   TempDir copyDir{"copy"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   package.addFile("expert.ex4", "x");
   package.writeIni("[Install]\r\nexpert.ex4=experts\r\n");
   const auto result = package.run("\"" + copy + "\"");
@@ -185,7 +175,7 @@ TEST(InstallRun, FileHeldByARunningTerminalFailsTheCopy) {
 
 TEST(InstallRun, MissingSourceAndEmptyDestination) {
   TempDir copyDir{"miss"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   {
     Package package;
     package.addFile("present.ex4", "here");
@@ -210,7 +200,7 @@ TEST(InstallRun, MissingSourceAndEmptyDestination) {
 
 TEST(InstallRun, PathOverTheLimitIsNeverCutIntoAnother) {
   TempDir copyDir{"long"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   Package package;
   // A key whose source path passes 259 characters; cut, it would name "short.ex4".
   const std::string key = "short.ex4" + std::string(300 - package.path().size(), 'x');

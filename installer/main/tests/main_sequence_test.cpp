@@ -58,98 +58,89 @@ Run runAnswering(InstallRequest& request, const std::string& commandLine,
   return run;
 }
 
-class MainSequenceTest : public ::testing::Test {
- protected:
-  void SetUp() override { request.iniPath = ini; }
-  TempDir dir{"seq"};
-  std::string ini = dir / "install.ini";
-  InstallRequest request;
-  Recorder recorder;
+struct Box {
+  std::string caption, text;
+  UINT style;
+  bool operator==(const Box& o) const { return caption == o.caption && text == o.text && style == o.style; }
 };
 
-TEST_F(MainSequenceTest, CommandLineCopySucceedsInOrder) {
-  const auto run = runAnswering(request, "C:\\good", recorder.steps());
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].caption, "Install successful");
-  EXPECT_EQ(run.boxes[0].style, UINT(MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL))
-      << robot::styleText(run.boxes[0].style);
-  EXPECT_EQ(run.boxes[0].text, installer::prompts::Success.defaultText);
-  const std::vector<std::string> expected = {
-      "prerequisite", "notifyStart",    "terms",   "mt4setup", "isCopyFolder C:\\good",
-      "install 1 old", "run", "refresh", "page", "notifyFinished"};
-  EXPECT_EQ(recorder.calls, expected);
-  EXPECT_EQ(request.copyPaths[0], "C:\\good");
+std::ostream& operator<<(std::ostream& out, const Box& b) {
+  return out << "{" << b.caption << " / " << b.text << " / " << robot::styleText(b.style) << "}";
 }
 
-TEST_F(MainSequenceTest, RejectedCommandLineShowsTheDialog) {
-  // The same folder in quotes is not a folder.
-  runAnswering(request, "\"C:\\good\"", recorder.steps());
-  ASSERT_GE(recorder.calls.size(), 6u);
-  EXPECT_EQ(recorder.calls[4], "isCopyFolder \"C:\\good\"");
-  EXPECT_EQ(recorder.calls[5], "dialog");
-  EXPECT_EQ(recorder.calls[6], "install 2 old");
-}
+const Box kSuccessBox{"Install successful", prompts::Success.defaultText, MB_OK | MB_ICONINFORMATION | MB_SYSTEMMODAL};
 
-TEST_F(MainSequenceTest, EmptyCommandLineGoesStraightToTheDialog) {
-  runAnswering(request, "", recorder.steps());
-  ASSERT_GE(recorder.calls.size(), 5u);
-  EXPECT_EQ(recorder.calls[4], "dialog");
-}
-
-TEST_F(MainSequenceTest, CopyFromTheSetupStepIsTheOnlyTarget) {
-  auto steps = recorder.steps();
-  steps.runMt4Setup = [this](InstallRequest& r) {
-    recorder.calls.push_back("mt4setup");
-    r.copyCount = 1;
-    r.copyPaths[0] = "C:\\fresh";
-    return true;
+// Every variant of one run: what it is given, the steps it calls in order,
+// the message boxes it shows and whether it reaches the COM start-up.
+TEST(MainSequence, Variants) {
+  const std::vector<std::string> before = {"prerequisite", "notifyStart", "terms", "mt4setup"};
+  const std::vector<std::string> after = {"run", "refresh", "page", "notifyFinished"};
+  auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
   };
-  runAnswering(request, "C:\\good", steps);
-  EXPECT_EQ(recorder.calls[4], "install 1 new");  // neither command line nor dialog
-}
-
-TEST_F(MainSequenceTest, FailedInstallShowsTheErrorAndNothingAfter) {
-  writeFile(ini, "[Text]\r\nErrorCaption=It failed\r\n");
-  const auto run = runAnswering(request, "C:\\good", recorder.steps(false));
-  ASSERT_EQ(run.boxes.size(), 1u);
-  EXPECT_EQ(run.boxes[0].caption, "It failed");
-  EXPECT_EQ(run.boxes[0].text, "Installation of the software was not successful.");
-  EXPECT_EQ(run.boxes[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
-      << robot::styleText(run.boxes[0].style);
-  EXPECT_TRUE(run.completed);
-  EXPECT_EQ(recorder.calls.back(), "install 1 old");
-}
-
-TEST_F(MainSequenceTest, EmptySuccessTextsShowNoMessageButOpenThePage) {
-  writeFile(ini, "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n");
-  const auto run = runAnswering(request, "C:\\good", recorder.steps());
-  EXPECT_TRUE(run.completed);
-  EXPECT_TRUE(run.boxes.empty());
-  EXPECT_EQ(recorder.calls.back(), "notifyFinished");
-  EXPECT_NE(std::find(recorder.calls.begin(), recorder.calls.end(), "page"), recorder.calls.end());
-}
-
-TEST_F(MainSequenceTest, EarlyEndsSkipTheRest) {
-  auto declined = recorder.steps(true, false);
-  auto run = runAnswering(request, "C:\\good", declined);
-  EXPECT_FALSE(run.completed);
-  EXPECT_EQ(recorder.calls.back(), "terms");
-
-  Recorder second;
-  auto noPrerequisite = second.steps();
-  noPrerequisite.checkPrerequisite = [](const std::string&) { return false; };
-  run = runAnswering(request, "C:\\good", noPrerequisite);
-  EXPECT_FALSE(run.completed);
-  EXPECT_TRUE(second.calls.empty());
-}
-
-TEST_F(MainSequenceTest, DialogClosedWithoutChoiceEndsWithoutMessage) {
-  auto steps = recorder.steps();
-  steps.showInstallDialog = [this](InstallRequest&) { recorder.calls.push_back("dialog"); };
-  const auto run = runAnswering(request, "", steps);
-  EXPECT_TRUE(run.completed);
-  EXPECT_TRUE(run.boxes.empty());
-  EXPECT_EQ(recorder.calls.back(), "dialog");
+  const struct {
+    const char* name;
+    std::string commandLine;
+    std::string ini;
+    std::function<void(Recorder&, MainSequenceSteps&)> change;
+    bool completed;
+    std::vector<std::string> calls;
+    std::vector<Box> boxes;
+    std::string firstCopy;
+  } cases[] = {
+      {"command-line copy", "C:\\good", "", nullptr, true,
+       join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after), {kSuccessBox}, "C:\\good"},
+      {"quoted folder is not a folder: the dialog", "\"C:\\good\"", "", nullptr, true,
+       join(join(before, {"isCopyFolder \"C:\\good\"", "dialog", "install 2 old"}), after), {kSuccessBox}, "C:\\one"},
+      {"empty command line: straight to the dialog", "", "", nullptr, true,
+       join(join(before, {"dialog", "install 2 old"}), after), {kSuccessBox}, "C:\\one"},
+      {"copy from the setup step is the only target", "C:\\good", "",
+       [](Recorder& r, MainSequenceSteps& s) {
+         s.runMt4Setup = [&r](InstallRequest& request) {
+           r.calls.push_back("mt4setup");
+           request.copyCount = 1;
+           request.copyPaths[0] = "C:\\fresh";
+           return true;
+         };
+       },
+       true, join(join(before, {"install 1 new"}), after), {kSuccessBox}, "C:\\fresh"},
+      {"failed install: the error and nothing after", "C:\\good", "[Text]\r\nErrorCaption=It failed\r\n",
+       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(false); }, true,
+       join(before, {"isCopyFolder C:\\good", "install 1 old"}),
+       {{"It failed", "Installation of the software was not successful.", MB_OK | MB_ICONERROR | MB_SYSTEMMODAL}},
+       "C:\\good"},
+      {"empty success texts: no message, the page still opens", "C:\\good",
+       "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n", nullptr, true,
+       join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after), {}, "C:\\good"},
+      {"terms declined", "C:\\good", "", [](Recorder& r, MainSequenceSteps& s) { s = r.steps(true, false); }, false,
+       {"prerequisite", "notifyStart", "terms"}, {}, ""},
+      {"prerequisite declined", "C:\\good", "",
+       [](Recorder&, MainSequenceSteps& s) { s.checkPrerequisite = [](const std::string&) { return false; }; },
+       false, {}, {}, ""},
+      {"dialog closed without a choice", "", "",
+       [](Recorder& r, MainSequenceSteps& s) {
+         s.showInstallDialog = [&r](InstallRequest&) { r.calls.push_back("dialog"); };
+       },
+       true, join(before, {"dialog"}), {}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir caseDir{"seq"};
+    InstallRequest fresh;
+    fresh.iniPath = caseDir / "install.ini";
+    if (!c.ini.empty()) writeFile(fresh.iniPath, c.ini);
+    Recorder calls;
+    MainSequenceSteps steps = calls.steps();
+    if (c.change) c.change(calls, steps);
+    const auto run = runAnswering(fresh, c.commandLine, steps);
+    EXPECT_EQ(run.completed, c.completed);
+    EXPECT_EQ(calls.calls, c.calls);
+    std::vector<Box> boxes;
+    for (const auto& b : run.boxes) boxes.push_back(Box{b.caption, b.text, b.style});
+    EXPECT_EQ(boxes, c.boxes);
+    EXPECT_EQ(fresh.copyPaths[0], c.firstCopy);
+  }
 }
 
 }  // namespace

@@ -25,33 +25,39 @@ std::string answerDotNet(const robot::Dialog& d, const char* button) {
   return d.caption == ".NET Framework" ? button : robot::goOnButton(d);
 }
 
-TEST_F(MarvoltRunTest, MissingDotNetAskedAndNoEndsTheRun) {
-  writeFile(package / "install.ini", "[DotNet]\r\nVersionCheck=350\r\n");
-  const auto result = run("", [](const robot::Dialog& d) { return answerDotNet(d, "No"); });
-  EXPECT_EQ(result.exitCode, 0u);
-  ASSERT_EQ(result.dialogs.size(), 1u) << "nothing but the question is shown";
-  const auto& question = result.dialogs[0];
-  EXPECT_EQ(question.caption, ".NET Framework");
-  EXPECT_NE(question.text.find("requires version 3.50 of the Microsoft .NET Framework"),
-            std::string::npos)
-      << question.text;
-  EXPECT_NE(question.text.find("\r\n\r\nContinue anyway?"), std::string::npos);
-  EXPECT_EQ(question.style, UINT(MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL))
-      << robot::styleText(question.style);
-}
-
-TEST_F(MarvoltRunTest, YesGoesOnToTheEnd) {
-  writeFile(package / "install.ini", "[DotNet]\r\nVersionCheck=400\r\n");
-  const auto result = run("", [](const robot::Dialog& d) { return answerDotNet(d, "Yes"); });
-  EXPECT_EQ(result.exitCode, 0u);
-  ASSERT_FALSE(result.dialogs.empty());
-  EXPECT_EQ(result.dialogs[0].caption, ".NET Framework");
-  EXPECT_NE(result.dialogs[0].text.find("version 4.00 "), std::string::npos);
+// The .NET question of a run without the required version's key: its text
+// and style, and the answer deciding whether the run goes on.
+TEST_F(MarvoltRunTest, MissingDotNetIsAskedAndTheAnswerDecides) {
+  const struct {
+    const char* button;
+    const char* ini;
+    const char* version;
+    bool onlyTheQuestion;
+  } cases[] = {
+      {"No", "[DotNet]\r\nVersionCheck=350\r\n", "requires version 3.50 of the Microsoft .NET Framework", true},
+      {"Yes", "[DotNet]\r\nVersionCheck=400\r\n", "requires version 4.00 of the Microsoft .NET Framework", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("answer ") + c.button);
+    writeFile(package / "install.ini", c.ini);
+    const auto result = run("", [&](const robot::Dialog& d) { return answerDotNet(d, c.button); });
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_FALSE(result.dialogs.empty());
+    if (c.onlyTheQuestion) {
+      EXPECT_EQ(result.dialogs.size(), 1u) << "nothing but the question is shown";
+    }
+    const auto& question = result.dialogs[0];
+    EXPECT_EQ(question.caption, ".NET Framework");
+    EXPECT_NE(question.text.find(c.version), std::string::npos) << question.text;
+    EXPECT_NE(question.text.find("\r\n\r\nContinue anyway?"), std::string::npos) << question.text;
+    EXPECT_EQ(question.style, UINT(MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL)) << robot::styleText(question.style);
+  }
 }
 
 TEST_F(MarvoltRunTest, NoQuestionWithoutARequiredVersion) {
   for (const char* ini : {"[DotNet]\r\nVersionCheck=250\r\n", "[DotNet]\r\nVersionCheck=0\r\n",
                           "[Info]\r\nCaption=x\r\n"}) {
+    SCOPED_TRACE(ini);
     writeFile(package / "install.ini", ini);
     const auto result = run("", [](const robot::Dialog& d) { return robot::goOnButton(d); });
     EXPECT_EQ(result.exitCode, 0u) << ini;
@@ -59,13 +65,15 @@ TEST_F(MarvoltRunTest, NoQuestionWithoutARequiredVersion) {
   }
 }
 
-TEST_F(MarvoltRunTest, MissingInstallIniRunsOnDefaults) {
+TEST_F(MarvoltRunTest, MissingInstallIniEndsTheRunWithItsPath) {
   const auto result = run("", [](const robot::Dialog& d) { return robot::goOnButton(d); });
-  EXPECT_EQ(result.exitCode, 0u);
-  for (const auto& d : result.dialogs) EXPECT_NE(d.caption, ".NET Framework");
+  EXPECT_EQ(result.exitCode, 1u);
+  ASSERT_EQ(result.captions(), std::vector<std::string>{"File missing from installation"});
+  EXPECT_EQ(result.dialogs[0].text, package / "install.ini");
 }
 
 TEST_F(MarvoltRunTest, RegistrationSwitchEndsWithExitCodeZero) {
+  writeFile(package / "install.ini", "[Info]\r\nCaption=x\r\n");
   const auto result = run("/RegServer", [](const robot::Dialog& d) { return robot::goOnButton(d); });
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_TRUE(result.dialogs.empty());

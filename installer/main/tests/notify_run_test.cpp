@@ -12,10 +12,6 @@ using marvolt_test::Package;
 using test_http::Answer;
 using testing_support::TempDir;
 
-std::string makeCopy(const std::string& root) {
-  testing_support::makeFolders(root + "\\experts");
-  return root;
-}
 
 std::string url(const std::string& path) { return "http://localhost" + path; }
 
@@ -25,7 +21,7 @@ std::string url(const std::string& path) { return "http://localhost" + path; }
 marvolt_test::MarvoltRun runWatchingStart(const Package& package, const std::string& copy, const std::string& prefix,
                                           std::vector<test_http::Received>* seen) {
   return package.run(copy, [&](const robot::Dialog& d) {
-    for (int i = 0; i < 200 && seen->empty(); ++i, Sleep(50)) *seen = test_http::requests(prefix);
+    testing_support::waitUntil([&] { return !(*seen = test_http::requests(prefix)).empty(); }, 10000);
     return robot::goOnButton(d);
   });
 }
@@ -39,7 +35,7 @@ TEST(NotifyRun, StartNotificationDoesNotHoldUpTheRun) {
                    "start\r\n");
   std::vector<test_http::Received> seen;
   const DWORD started = GetTickCount();
-  const auto result = runWatchingStart(package, makeCopy(copyDir.path()), prefix, &seen);
+  const auto result = runWatchingStart(package, testing_support::makeSampleCopy(copyDir.path()), prefix, &seen);
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
   EXPECT_LT(GetTickCount() - started, 25000u) << "the run waited for the server's 30-second answer";
@@ -53,7 +49,7 @@ TEST(NotifyRun, SuffixAfterAnExistingQueryAndDefaults) {
   Package package;
   package.writeIni("[Messages]\r\nMessageUrl1=" + url(prefix) + "start?src=pkg\r\n");
   std::vector<test_http::Received> seen;
-  runWatchingStart(package, makeCopy(copyDir.path()), prefix, &seen);
+  runWatchingStart(package, testing_support::makeSampleCopy(copyDir.path()), prefix, &seen);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].path(), prefix + "start?src=pkg&pid=0&cid=" + installer::computerId() + "&did=")
       << "pid 0 and an empty did by default";
@@ -62,7 +58,7 @@ TEST(NotifyRun, SuffixAfterAnExistingQueryAndDefaults) {
 TEST(NotifyRun, SuccessOpensThePageThenNotifies) {
   const std::string prefix = test_http::uniquePrefix();
   TempDir copyDir{"ncopy"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   test_terminal::ShellOpenRecorder browser;
   Package package;
   package.addFile("a.ex4", "a");
@@ -72,7 +68,7 @@ TEST(NotifyRun, SuccessOpensThePageThenNotifies) {
   EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
   const std::string cid = installer::computerId();
   std::vector<std::string> opened;
-  for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = browser.opened();
+  testing_support::waitUntil([&] { return !(opened = browser.opened()).empty(); }, 5000);
   EXPECT_EQ(opened, std::vector<std::string>{"https://localhost/thanks?lang=en&pid=12&cid=" + cid + "&did=x"});
   const auto seen = test_http::requests(prefix);
   ASSERT_EQ(seen.size(), 1u) << "MessageUrl3 is waited for, so it has arrived when the run ends";
@@ -82,7 +78,7 @@ TEST(NotifyRun, SuccessOpensThePageThenNotifies) {
 TEST(NotifyRun, FailedInstallSendsNothingAndOpensNothing) {
   const std::string prefix = test_http::uniquePrefix();
   TempDir copyDir{"fcopy"};
-  const std::string copy = makeCopy(copyDir.path());
+  const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   test_terminal::ShellOpenRecorder browser;
   Package package;
   package.writeIni("[Install]\r\nmissing.ex4=experts\r\n[Messages]\r\nMessageUrl3=" + url(prefix) +
@@ -99,8 +95,8 @@ TEST(NotifyServer, ExtraParameterIsSentAsItStands) {
   const std::string prefix = test_http::uniquePrefix();
   const std::string ini = dir / "install.ini";
   testing_support::writeFile(ini, "[Messages]\r\nMessageUrl2=" + url(prefix) + "mt4\r\n");
-  installer::notifyServer(ini, "MessageUrl2", "Broker One&Co", false);
-  installer::notifyServer(ini, "MessageUrl3", "", false);  // no address: nothing
+  installer::notifyServer(ini, installer::keys::MessageUrl2, "Broker One&Co", false);
+  installer::notifyServer(ini, installer::keys::MessageUrl3, "", false);  // no address: nothing
   const auto seen = test_http::requests(prefix);
   ASSERT_EQ(seen.size(), 1u);
   const std::string path = seen[0].path();

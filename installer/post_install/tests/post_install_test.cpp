@@ -67,7 +67,7 @@ TEST(RefreshRunningTerminals, EveryTerminalHearsItsOwnFolder) {
   } told[] = {{&first, a}, {&second, b}};
   for (const auto& t : told) {
     std::vector<test_terminal::Tick> ticks;
-    for (int i = 0; i < 100 && ticks.empty(); ++i, Sleep(20)) ticks = t.terminal->ticks(-1);
+    testing_support::waitUntil([&] { return !(ticks = t.terminal->ticks(-1)).empty(); }, 2000);
     ASSERT_EQ(ticks.size(), 1u) << t.folder;
     EXPECT_EQ(ticks[0].wParam, 12349);
     EXPECT_EQ(static_cast<UINT>(ticks[0].lParam), RegisterWindowMessageA(t.folder.c_str())) << t.folder;

@@ -1,8 +1,10 @@
 // The progress window and the install worker in this process.
+#include "installer/ui/install_worker.h"
 #include "installer/ui/progress_window.h"
 
 #include <gtest/gtest.h>
 
+#include "terminal/win_handles.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
@@ -13,11 +15,8 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 
 bool waitForNoProgressWindow(DWORD ms) {
-  for (DWORD waited = 0; waited < ms; waited += 20) {
-    if (!progressWindow() && robot::topLevelWindows(GetCurrentProcessId()).empty()) return true;
-    Sleep(20);
-  }
-  return false;
+  return testing_support::waitUntil(
+      [] { return !progressWindow.load() && robot::topLevelWindows(GetCurrentProcessId()).empty(); }, ms);
 }
 
 TEST(ProgressWindow, CloseRequestedBeforeItExistsStillClosesIt) {
@@ -37,7 +36,7 @@ TEST(ProgressWindow, ShowsTheCaptionTextAndActivityCode) {
   request.progressText = "Downloading MetaTrader 4...";
   request.showActivityCode = 1;
   startProgressWindow(request);
-  HWND window = progressWindow();
+  HWND window = progressWindow.load();
   ASSERT_NE(window, nullptr);
   const auto shown = robot::describe(window);
   EXPECT_EQ(shown.caption, "My Add-on");
@@ -45,15 +44,64 @@ TEST(ProgressWindow, ShowsTheCaptionTextAndActivityCode) {
   char text[64] = {};
   GetDlgItemTextA(window, 213, text, sizeof text);
   EXPECT_STREQ(text, "Downloading MetaTrader 4...");
-  std::string first, later;
-  for (int i = 0; i < 100 && (first.size() != 4 || later.empty() || later == first); ++i) {
-    Sleep(15);
+  auto code = [&] {
     GetDlgItemTextA(window, 214, text, sizeof text);
-    (first.size() != 4 ? first : later) = text;
-  }
+    return std::string(text);
+  };
+  std::string first, later;
+  EXPECT_TRUE(testing_support::waitUntil([&] { return (first = code()).size() == 4; }, 5000)) << "no code shown";
+  EXPECT_TRUE(testing_support::waitUntil([&] { return (later = code()) != first; }, 5000));
   ASSERT_EQ(first.size(), 4u) << first;
   EXPECT_NE(later, first) << "the code changes from tick to tick";
   for (char c : first + later) EXPECT_TRUE(isxdigit(static_cast<unsigned char>(c)) && !islower(c)) << c;
+  requestProgressClose();
+  EXPECT_TRUE(waitForNoProgressWindow(5000));
+}
+
+// Holds the first progress thread inside the destruction of its window, so
+// that the next progress window is made before the first thread ends.
+struct DestroyGate {
+  static inline HWND window = nullptr;
+  static inline HANDLE reached = nullptr;
+  static inline HANDLE release = nullptr;
+  static LRESULT CALLBACK hook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->message == WM_DESTROY && sent->hwnd == window) {
+      SetEvent(reached);
+      WaitForSingleObject(release, 30000);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+};
+
+TEST(ProgressWindow, EndOfAnEarlierWindowLeavesTheNewerOne) {
+  InstallRequest download, install;
+  download.progressText = "Downloading MetaTrader 4...";
+  install.progressText = "Installing software...";
+  startProgressWindow(download);
+  HWND first = progressWindow.load();
+  ASSERT_NE(first, nullptr);
+  const DWORD firstThreadId = GetWindowThreadProcessId(first, nullptr);
+  terminal::UniqueHandle firstThread(OpenThread(SYNCHRONIZE, FALSE, firstThreadId));
+  ASSERT_TRUE(firstThread) << GetLastError();
+  terminal::UniqueHandle reached(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  terminal::UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  DestroyGate::window = first;
+  DestroyGate::reached = reached.get();
+  DestroyGate::release = release.get();
+  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, DestroyGate::hook, nullptr, firstThreadId);
+  ASSERT_NE(hook, nullptr) << GetLastError();
+
+  requestProgressClose();
+  ASSERT_EQ(WaitForSingleObject(reached.get(), 10000), WAIT_OBJECT_0) << "the first window was not closed";
+  startProgressWindow(install);
+  HWND second = progressWindow.load();
+  EXPECT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  SetEvent(release.get());
+  EXPECT_EQ(WaitForSingleObject(firstThread.get(), 10000), WAIT_OBJECT_0) << "the first thread did not end";
+  UnhookWindowsHookEx(hook);
+  EXPECT_EQ(progressWindow.load(), second) << "the end of the first window cleared the second one's handle";
   requestProgressClose();
   EXPECT_TRUE(waitForNoProgressWindow(5000));
 }

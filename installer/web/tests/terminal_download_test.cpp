@@ -263,7 +263,7 @@ TEST_F(InstallTerminalIfWanted, PageObjectChoosesTheKey) {
   EXPECT_EQ(_stricmp(request.copyPaths[0].c_str(), newCopy.c_str()), 0) << request.copyPaths[0];
   EXPECT_EQ(request.showActivityCode, 1);
   EXPECT_STREQ(request.progressText, "Downloading MetaTrader 4...");
-  EXPECT_EQ(progressWindow(), nullptr) << "the progress window outlived the step";
+  EXPECT_EQ(progressWindow.load(), nullptr) << "the progress window outlived the step";
   const auto asked = test_http::requests(kLocationPath);
   ASSERT_FALSE(asked.empty());
   EXPECT_EQ(asked.back().body, key);

@@ -17,9 +17,4 @@ struct InstallRequest {
   std::int32_t showActivityCode = 0;              // progress window shows its activity code
 };
 
-// The request's iniPath, published for the steps that have no request at hand
-// (the install dialog's texts). Set once by the main sequence.
-const std::string& publishedIniPath();
-void publishIniPath(const std::string& iniPath);
-
 }  // namespace installer
