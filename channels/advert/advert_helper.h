@@ -58,6 +58,11 @@ struct AdvertHelper {
 
 inline constexpr int kHelperSlots = 1000;
 
+#ifdef LUMAREL_CHECKED_RECORDS
+// Records allocated and not yet freed.
+long checkedLiveHelpers();
+#endif
+
 void initialiseAdvertHelpers();
 void deleteAdvertHelpers();  // process detach
 

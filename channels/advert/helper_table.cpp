@@ -1,5 +1,6 @@
 // The advert table and the two exports that attach a helper to a chart window
 // and take it away again.
+#include <cstdlib>
 #include <new>
 
 #include "channels/advert/advert_helper.h"
@@ -65,14 +66,23 @@ AdvertHelper::~AdvertHelper() {
 // Each record on pages of its own; a freed record's pages stay reserved and
 // inaccessible, so any later read of it faults at once instead of reading
 // whatever the heap put there.
+namespace {
+std::atomic<long> liveRecords{0};
+}
+long checkedLiveHelpers() { return liveRecords.load(); }
+
 void* AdvertHelper::operator new(std::size_t size) {
   void* memory = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (!memory) throw std::bad_alloc();
+  liveRecords.fetch_add(1);
   return memory;
 }
 void AdvertHelper::operator delete(void* memory, std::size_t size) {
   DWORD previous = 0;
-  if (memory) VirtualProtect(memory, size, PAGE_NOACCESS, &previous);
+  if (!memory) return;
+  // A second free finds the pages inaccessible already and fails loudly.
+  if (!VirtualProtect(memory, size, PAGE_NOACCESS, &previous) || previous != PAGE_READWRITE) std::abort();
+  liveRecords.fetch_sub(1);
 }
 #else
 void* AdvertHelper::operator new(std::size_t size) { return ::operator new(size); }
