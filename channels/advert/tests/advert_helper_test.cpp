@@ -111,6 +111,21 @@ class AdvertHelper : public ::testing::Test {
   test_terminal::TestTerminal terminal_;
 };
 
+TEST(AdvertLibrary, ExportsAllTwentyThreeFunctions) {
+  const std::string path = test_terminal::lumarelDll();
+  HMODULE library = LoadLibraryA(path.c_str());
+  ASSERT_NE(library, nullptr) << path << ": " << GetLastError();
+  const char* const names[] = {
+      "LM_StartSender", "LM_ReleaseSender", "LM_SendMessage", "LM_StartReceiver", "LM_ReleaseReceiver",
+      "LM_GetMessages", "LM_CheckChannel", "LM_ChannelHasReceiver", "SetupTimedTicks", "RemoveTimedTicks",
+      "LM_StartReceiveInternetMessages", "LM_EndReceiveInternetMessages", "LM_QueryInternetMessages",
+      "LM_IsInternetReceiverActive", "LM_GetLastInternetReceiveError", "LM_StartSendInternetMessages",
+      "LM_SendInternetMessage", "LM_EndSendInternetMessages", "LM_IsInternetSendSessionTerminated",
+      "LM_GetLastInternetSendError", "CreateHelper2", "RemoveHelper", "TimeUTC"};
+  for (const char* name : names) EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
+  FreeLibrary(library);
+}
+
 TEST_F(AdvertHelper, BlockAdvertKeepsTheHelperOff) {
   start();
   const std::string blocked = test_http::advert::uniqueData1(), open = test_http::advert::uniqueData1();
@@ -158,16 +173,24 @@ TEST_F(AdvertHelper, TerminalMarkerSwitchesTheHelperOff) {
     const std::string data1 = test_http::advert::uniqueData1();
     EXPECT_EQ(create(0, data1), 1);
     EXPECT_EQ(terminal_.ownWindowProc(0), c.off);
+    // A helper removed before its fetch thread ran asks nothing: wait first.
+    if (!c.off) EXPECT_EQ(waitForRequests(data1).size(), 1u);
     EXPECT_EQ(remove(0), c.off ? 0 : 1);
     EXPECT_TRUE(terminal_.ownWindowProc(0));
-    if (!c.off) EXPECT_EQ(waitForRequests(data1).size(), 1u);
   }
 }
 
 TEST_F(AdvertHelper, NullWindowAndRemovingTwice) {
   start();
+  // A null data1 goes out as an empty text; data2 tells this run's request apart.
+  const int data2 = static_cast<int>((GetTickCount() ^ GetCurrentProcessId()) & 0x7FFFFFFF);
+  const std::string path = test_http::advert::requestPrefix("") + std::to_string(data2);
+  EXPECT_EQ(create(0, 7, 9, 0, 10, Arg::i(0), data2), 1) << "null data1";
+  std::vector<Received> seen;
+  EXPECT_TRUE(waitUntil([&] { return !(seen = test_http::requests(path)).empty(); }, 30000));
+  for (const auto& r : seen) EXPECT_EQ(r.path(), path);
+
   const std::string data1 = test_http::advert::uniqueData1();
-  EXPECT_EQ(create(0, 7, 9, 0, 10, Arg::i(0), 0), 1) << "null data1";
   EXPECT_EQ(terminal_.callInt("CreateHelper2", {Arg::i(0), Arg::i(0), Arg::i(1), Arg::i(1), Arg::i(0), Arg::i(10),
                                                 Arg::s(data1), Arg::i(0)}),
             1)
@@ -177,11 +200,11 @@ TEST_F(AdvertHelper, NullWindowAndRemovingTwice) {
   EXPECT_TRUE(terminal_.ownWindowProc(0)) << "the chart's own procedure was not put back";
   EXPECT_EQ(terminal_.getProp(0, "OldWndProc"), 0);
   EXPECT_EQ(remove(0), 0);
-  // The null data1 was sent as an empty text.
-  const auto sent = waitForRequests("");
-  bool found = false;
-  for (const auto& r : sent) found |= r.path() == "/adverts/advert.aspx?sid=1000&mac=&data1=&data2=0";
-  EXPECT_TRUE(found);
+  // The null window fetched nothing: a later helper's request comes alone.
+  const std::string later = test_http::advert::uniqueData1();
+  EXPECT_EQ(create(1, later), 1);
+  EXPECT_EQ(waitForRequests(later).size(), 1u);
+  EXPECT_TRUE(test_http::requests(test_http::advert::requestPrefix(data1)).empty());
 }
 
 TEST_F(AdvertHelper, TableHoldsAThousandWindows) {
@@ -191,6 +214,8 @@ TEST_F(AdvertHelper, TableHoldsAThousandWindows) {
   for (int chart = 0; chart < 1000; ++chart) ASSERT_EQ(create(chart, data1), 1) << "chart " << chart;
   EXPECT_EQ(create(1000, data1), 0) << "the 1001st window";
   EXPECT_TRUE(terminal_.ownWindowProc(1000));
+  // Each chart fetches once (a 404 brings no image and so no later fetch).
+  EXPECT_EQ(waitForRequests(data1, 1000).size(), 1000u);
   EXPECT_EQ(remove(500), 1);
   EXPECT_EQ(create(1000, data1), 1) << "after one removal";
   EXPECT_FALSE(terminal_.ownWindowProc(1000));
