@@ -10,6 +10,7 @@
 #include "installer/main/dotnet_check.h"
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
+#include "installer/web/web_pages.h"
 #include "installer/ui/progress_window.h"
 
 namespace installer {
@@ -44,6 +45,7 @@ MainSequenceSteps installerSteps() {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
   steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl1", "", true); };
+  steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath) == 1; };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
   steps.openSuccessPage = openSuccessPage;
