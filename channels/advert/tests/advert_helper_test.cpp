@@ -234,6 +234,9 @@ TEST_F(AdvertHelper, RequestAsTheServerGetsIt) {
   } cases[] = {
       {"plain", base + "EURUSD", 15, "=&data1=" + base + "EURUSD&data2=15"},
       {"ampersand and equals unescaped", base + "a&b=c", -1, "=&data1=" + base + "a&b=c&data2=-1"},
+      // The library hands the space over as it stands; the request object
+      // writes it as %20, since a request line cannot hold a space.
+      {"space as the request object sends it", base + "b c", 3, "=&data1=" + base + "b%20c&data2=3"},
       {"1100 characters cut after 1023", longText, 5, ("=&data1=" + longText).substr(0, 1023)},
   };
   DWORD serial = lumarel::kUnknownVolumeSerial;
