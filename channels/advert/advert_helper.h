@@ -70,6 +70,10 @@ void deleteAdvertHelpers();  // process detach
 // helperTableLock or the slot guard.
 int findHelper(HWND window);
 
+// Takes the window's record out of the table and puts its previous window
+// procedure back: 1 when there was one to put back.
+int removeHelper(HWND window);
+
 // The window's record with one more reference for the caller, or null.
 AdvertHelper* acquireHelper(HWND window);
 void addReference(AdvertHelper* helper);

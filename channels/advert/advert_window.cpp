@@ -188,6 +188,11 @@ LRESULT CALLBACK advertWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       } catch (const std::bad_alloc&) {
         return DefWindowProcA(window, message, wParam, lParam);
       }
+    case WM_NCDESTROY:
+      // A chart closed with its advert: the slot is freed and the window
+      // handle, which the system may give to a new window, leaves the table.
+      removeHelper(window);
+      return CallWindowProcA(previous, window, message, wParam, lParam);
     default:
       return CallWindowProcA(previous, window, message, wParam, lParam);
   }

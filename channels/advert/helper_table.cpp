@@ -132,6 +132,30 @@ std::int32_t nowSeconds() {
 
 const char* advertServerHost() { return LUMAREL_ADVERT_HOST; }
 
+int removeHelper(HWND chart) {
+  if (!chart) return 0;
+  initialiseAdvertHelpers();
+  AdvertHelper* removed = nullptr;
+  EnterCriticalSection(&helperTableLock);
+  if (const int slot = findHelper(chart); slot >= 0) {
+    removed = helperTable[slot];
+    setSlot(slot, nullptr);
+  }
+  LeaveCriticalSection(&helperTableLock);
+  if (removed) {
+    // A running fetch keeps its own reference and frees the record when it
+    // ends; a window message under way does the same.
+    removed->removed.store(true);
+    releaseHelper(removed);
+  }
+
+  const auto previous = reinterpret_cast<LONG_PTR>(GetPropA(chart, kOldWndProcProperty));
+  if (!previous) return 0;
+  SetWindowLongPtrA(chart, GWLP_WNDPROC, previous);
+  RemovePropA(chart, kOldWndProcProperty);
+  return 1;
+}
+
 }  // namespace lumarel
 
 using namespace lumarel;
@@ -184,27 +208,4 @@ LUMAREL_EXPORT int LUMAREL_API CreateHelper2(int, int window, int marginX, int m
   return 1;
 }
 
-LUMAREL_EXPORT int LUMAREL_API RemoveHelper(int window) noexcept {
-  const HWND chart = windowFromInt(window);
-  if (!chart) return 0;
-  initialiseAdvertHelpers();
-  AdvertHelper* removed = nullptr;
-  EnterCriticalSection(&helperTableLock);
-  if (const int slot = findHelper(chart); slot >= 0) {
-    removed = helperTable[slot];
-    setSlot(slot, nullptr);
-  }
-  LeaveCriticalSection(&helperTableLock);
-  if (removed) {
-    // A running fetch keeps its own reference and frees the record when it
-    // ends; a window message under way does the same.
-    removed->removed.store(true);
-    releaseHelper(removed);
-  }
-
-  const auto previous = reinterpret_cast<LONG_PTR>(GetPropA(chart, kOldWndProcProperty));
-  if (!previous) return 0;
-  SetWindowLongPtrA(chart, GWLP_WNDPROC, previous);
-  RemovePropA(chart, kOldWndProcProperty);
-  return 1;
-}
+LUMAREL_EXPORT int LUMAREL_API RemoveHelper(int window) noexcept { return removeHelper(windowFromInt(window)); }

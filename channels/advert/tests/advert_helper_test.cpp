@@ -219,7 +219,12 @@ TEST_F(AdvertHelper, TableHoldsAThousandWindows) {
   EXPECT_EQ(remove(500), 1);
   EXPECT_EQ(create(1000, data1), 1) << "after one removal";
   EXPECT_FALSE(terminal_.ownWindowProc(1000));
-  EXPECT_EQ(waitForRequests(data1, 1001).size(), 1001u);
+  // A chart closed with its advert frees its slot as well.
+  EXPECT_EQ(create(500, data1), 0) << "the table is full again";
+  ASSERT_TRUE(terminal_.closeChart(10));
+  EXPECT_EQ(create(500, data1), 1) << "after a chart with an advert was closed";
+  EXPECT_FALSE(terminal_.ownWindowProc(500));
+  EXPECT_EQ(waitForRequests(data1, 1002).size(), 1002u);
 }
 
 TEST_F(AdvertHelper, RequestAsTheServerGetsIt) {
