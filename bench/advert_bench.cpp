@@ -80,13 +80,13 @@ int main(int argc, char** argv) {
   type.hInstance = GetModuleHandleA(nullptr);
   type.lpszClassName = "BenchAdvertChart";
   RegisterClassA(&type);
-  HWND chart = CreateWindowExA(0, type.lpszClassName, "chart", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr,
-                               nullptr, type.hInstance, nullptr);
+  HWND chart = CreateWindowExA(0, type.lpszClassName, "chart", WS_POPUP | WS_VISIBLE, 0, 0, 800, 600, nullptr, nullptr,
+                               type.hInstance, nullptr);
   const int handle = static_cast<int>(reinterpret_cast<std::intptr_t>(chart));
 
   const std::string data1 = test_http::advert::uniqueData1();
-  if (!test_http::advert::script(data1, {200, test_http::advert::bmp(200, 50, kAdvertColor), "http://click.invalid/",
-                                         "", "1"})) {
+  if (!test_http::advert::script(data1, test_http::advert::picture(test_http::advert::bmp(200, 50, kAdvertColor),
+                                                                   "http://click.invalid/", "", "1"))) {
     std::printf("the test web server does not answer on 127.0.0.1:80\n");
     return 1;
   }

@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
 
   std::printf("\nthe chart advert (advert server: localhost)\n");
   const std::string data1 = test_http::advert::uniqueData1();
-  test_http::advert::script(data1, {200, test_http::advert::bmp(120, 40, 0x2090F0), "http://example.invalid/offer",
-                                    "", "1"});
+  test_http::advert::script(data1, test_http::advert::picture(test_http::advert::bmp(120, 40, 0x2090F0),
+                                                              "http://example.invalid/offer", "", "1"));
   const int attached = receiver.callInt("CreateHelper2", {Arg::i(0), Arg::chart(0), Arg::i(5), Arg::i(15), Arg::i(0),
                                                           Arg::i(30), Arg::s(data1), Arg::i(60)});
   std::printf("receiver: CreateHelper2(chart, corner 0, 30 minutes) = %d\n", attached);
@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
   for (const auto& request : test_http::requests(test_http::advert::requestPrefix(data1)))
     std::printf("advert server saw: %s (Subscriber-Cookie: %s)\n", request.requestLine.c_str(),
                 request.header("Subscriber-Cookie").c_str());
-  std::printf("receiver: the answer's corner 1 put the advert top-right: pixel (%d, 30) is %06lX\n",
-              shown.width - 105, shown.at(shown.width - 105, 30));
+  std::printf("receiver: the answer's corner 1 put the advert top-right: pixel (%d, 30) is %06lX\n", shown.width - 105,
+              shown.at(shown.width - 105, 30));
   if (argc > 1 && shown.width > 0) {
     const std::string png = std::string(argv[1]) + "\\chart_with_advert.png";
     testing_support::writeFile(png, robot::encodePng(shown.width, shown.height, shown.rgb));

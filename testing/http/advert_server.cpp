@@ -36,6 +36,24 @@ std::string requestPrefix(const std::string& data1) {
   return "/adverts/advert.aspx?sid=1000&mac=&data1=" + data1 + "&data2=";
 }
 
+AdvertAnswer picture(std::string body, std::optional<std::string> imageUrl, std::optional<std::string> imageUrlData,
+                     std::optional<std::string> corner, int delayMs) {
+  AdvertAnswer a;
+  a.body = std::move(body);
+  a.imageUrl = std::move(imageUrl);
+  a.imageUrlData = std::move(imageUrlData);
+  a.corner = std::move(corner);
+  a.delayMs = delayMs;
+  return a;
+}
+
+AdvertAnswer failure(int status, std::string body) {
+  AdvertAnswer a;
+  a.status = status;
+  a.body = std::move(body);
+  return a;
+}
+
 bool script(const std::string& data1, const AdvertAnswer& answer) {
   Answer a;
   a.status = answer.status;

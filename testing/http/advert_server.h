@@ -25,6 +25,14 @@ struct AdvertAnswer {
   int delayMs = 0;
 };
 
+// A picture (or any body) answered with status 200 and these headers; a
+// header left at none is not sent.
+AdvertAnswer picture(std::string body, std::optional<std::string> imageUrl = std::nullopt,
+                     std::optional<std::string> imageUrlData = std::nullopt,
+                     std::optional<std::string> corner = std::nullopt, int delayMs = 0);
+// An answer with another status and no advert headers.
+AdvertAnswer failure(int status, std::string body = "");
+
 bool script(const std::string& data1, const AdvertAnswer& answer);
 
 // Pictures of one colour (COLORREF 0x00BBGGRR), width x height.

@@ -23,7 +23,8 @@
 namespace {
 
 using test_http::Received;
-using test_http::advert::AdvertAnswer;
+namespace advert = test_http::advert;
+using advert::AdvertAnswer;
 using test_terminal::Arg;
 using test_terminal::Pixels;
 using testing_support::waitUntil;
@@ -88,8 +89,7 @@ class AdvertHelper : public ::testing::Test {
 
   std::vector<Received> waitForRequests(const std::string& data1, std::size_t count = 1) {
     std::vector<Received> seen;
-    waitUntil([&] { return (seen = test_http::requests(test_http::advert::requestPrefix(data1))).size() >= count; },
-              30000);
+    waitUntil([&] { return (seen = test_http::requests(advert::requestPrefix(data1))).size() >= count; }, 30000);
     return seen;
   }
 
@@ -128,7 +128,7 @@ TEST(AdvertLibrary, ExportsAllTwentyThreeFunctions) {
 
 TEST_F(AdvertHelper, BlockAdvertKeepsTheHelperOff) {
   start();
-  const std::string blocked = test_http::advert::uniqueData1(), open = test_http::advert::uniqueData1();
+  const std::string blocked = advert::uniqueData1(), open = advert::uniqueData1();
   ASSERT_TRUE(terminal_.setProp(0, "BlockAdvert", 1));
   EXPECT_EQ(create(0, blocked), 1);
   EXPECT_TRUE(terminal_.ownWindowProc(0)) << "a blocked chart was subclassed";
@@ -139,7 +139,7 @@ TEST_F(AdvertHelper, BlockAdvertKeepsTheHelperOff) {
   EXPECT_EQ(create(1, open), 1);
   EXPECT_FALSE(terminal_.ownWindowProc(1));
   EXPECT_EQ(waitForRequests(open).size(), 1u);
-  EXPECT_TRUE(test_http::requests(test_http::advert::requestPrefix(blocked)).empty());
+  EXPECT_TRUE(test_http::requests(advert::requestPrefix(blocked)).empty());
 }
 
 TEST_F(AdvertHelper, TerminalMarkerSwitchesTheHelperOff) {
@@ -170,11 +170,13 @@ TEST_F(AdvertHelper, TerminalMarkerSwitchesTheHelperOff) {
           << GetLastError();
     }
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());  // flush the cache
-    const std::string data1 = test_http::advert::uniqueData1();
+    const std::string data1 = advert::uniqueData1();
     EXPECT_EQ(create(0, data1), 1);
     EXPECT_EQ(terminal_.ownWindowProc(0), c.off);
     // A helper removed before its fetch thread ran asks nothing: wait first.
-    if (!c.off) EXPECT_EQ(waitForRequests(data1).size(), 1u);
+    if (!c.off) {
+      EXPECT_EQ(waitForRequests(data1).size(), 1u);
+    }
     EXPECT_EQ(remove(0), c.off ? 0 : 1);
     EXPECT_TRUE(terminal_.ownWindowProc(0));
   }
@@ -184,13 +186,13 @@ TEST_F(AdvertHelper, NullWindowAndRemovingTwice) {
   start();
   // A null data1 goes out as an empty text; data2 tells this run's request apart.
   const int data2 = static_cast<int>((GetTickCount() ^ GetCurrentProcessId()) & 0x7FFFFFFF);
-  const std::string path = test_http::advert::requestPrefix("") + std::to_string(data2);
+  const std::string path = advert::requestPrefix("") + std::to_string(data2);
   EXPECT_EQ(create(0, 7, 9, 0, 10, Arg::i(0), data2), 1) << "null data1";
   std::vector<Received> seen;
   EXPECT_TRUE(waitUntil([&] { return !(seen = test_http::requests(path)).empty(); }, 30000));
   for (const auto& r : seen) EXPECT_EQ(r.path(), path);
 
-  const std::string data1 = test_http::advert::uniqueData1();
+  const std::string data1 = advert::uniqueData1();
   EXPECT_EQ(terminal_.callInt("CreateHelper2", {Arg::i(0), Arg::i(0), Arg::i(1), Arg::i(1), Arg::i(0), Arg::i(10),
                                                 Arg::s(data1), Arg::i(0)}),
             1)
@@ -201,16 +203,16 @@ TEST_F(AdvertHelper, NullWindowAndRemovingTwice) {
   EXPECT_EQ(terminal_.getProp(0, "OldWndProc"), 0);
   EXPECT_EQ(remove(0), 0);
   // The null window fetched nothing: a later helper's request comes alone.
-  const std::string later = test_http::advert::uniqueData1();
+  const std::string later = advert::uniqueData1();
   EXPECT_EQ(create(1, later), 1);
   EXPECT_EQ(waitForRequests(later).size(), 1u);
-  EXPECT_TRUE(test_http::requests(test_http::advert::requestPrefix(data1)).empty());
+  EXPECT_TRUE(test_http::requests(advert::requestPrefix(data1)).empty());
 }
 
 TEST_F(AdvertHelper, TableHoldsAThousandWindows) {
   start(1001);
-  const std::string data1 = test_http::advert::uniqueData1();
-  ASSERT_TRUE(test_http::advert::script(data1, {404}));
+  const std::string data1 = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(data1, advert::failure(404)));
   for (int chart = 0; chart < 1000; ++chart) ASSERT_EQ(create(chart, data1), 1) << "chart " << chart;
   EXPECT_EQ(create(1000, data1), 0) << "the 1001st window";
   EXPECT_TRUE(terminal_.ownWindowProc(1000));
@@ -229,7 +231,7 @@ TEST_F(AdvertHelper, TableHoldsAThousandWindows) {
 
 TEST_F(AdvertHelper, RequestAsTheServerGetsIt) {
   start(4);
-  const std::string base = test_http::advert::uniqueData1();
+  const std::string base = advert::uniqueData1();
   const std::string longText = base + std::string(1100 - base.size(), 'L');
   const struct {
     const char* name;
@@ -253,7 +255,7 @@ TEST_F(AdvertHelper, RequestAsTheServerGetsIt) {
     ASSERT_EQ(create(chart++, 7, 9, 0, 10, Arg::s(c.data1), c.data2), 1);
     std::vector<Received> seen;
     const std::string path = "/adverts/advert.aspx?sid=1000&mac" + c.pathAfterPrefix;
-    const std::string distinct = test_http::advert::requestPrefix(c.data1.substr(0, base.size() + 1));
+    const std::string distinct = advert::requestPrefix(c.data1.substr(0, base.size() + 1));
     const std::string own = distinct.substr(0, distinct.size() - std::string("&data2=").size());
     waitUntil([&] { return !(seen = test_http::requests(own)).empty(); }, 30000);
     ASSERT_EQ(seen.size(), 1u);
@@ -281,19 +283,19 @@ TEST_F(AdvertHelper, AdvertShowsInItsCornerOverTheChart) {
     std::optional<std::string> corner;
     Rect at;
   } cases[] = {
-      {"bmp, the caller's corner and margins", test_http::advert::bmp, 0x2020E0, 0, std::nullopt, {7, 9, 67, 39}},
-      {"gif, corner 1", test_http::advert::gif, 0x20C0F0, 0, "1", {295, 10, 355, 40}},
-      {"jpeg, corner 2", test_http::advert::jpeg, 0x30D040, 24, "2", {5, 250, 65, 280}},
-      {"bmp, corner 3", test_http::advert::bmp, 0xF0F0F0, 0, "3", {295, 250, 355, 280}},
-      {"bmp, corner 7 as 0", test_http::advert::bmp, 0x800080, 0, " 7", {5, 15, 65, 45}},
+      {"bmp, the caller's corner and margins", advert::bmp, 0x2020E0, 0, std::nullopt, {7, 9, 67, 39}},
+      {"gif, corner 1", advert::gif, 0x20C0F0, 0, "1", {295, 10, 355, 40}},
+      {"jpeg, corner 2", advert::jpeg, 0x30D040, 24, "2", {5, 250, 65, 280}},
+      {"bmp, corner 3", advert::bmp, 0xF0F0F0, 0, "3", {295, 250, 355, 280}},
+      {"bmp, corner 7 as 0", advert::bmp, 0x800080, 0, " 7", {5, 15, 65, 45}},
   };
   int shot = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string data1 = test_http::advert::uniqueData1();
+    const std::string data1 = advert::uniqueData1();
     const std::string body = c.picture(kImageWidth, kImageHeight, c.color);
     ASSERT_FALSE(body.empty());
-    ASSERT_TRUE(test_http::advert::script(data1, {200, body, "http://click.invalid/", "", c.corner}));
+    ASSERT_TRUE(advert::script(data1, advert::picture(body, "http://click.invalid/", "", c.corner)));
     ASSERT_EQ(create(0, data1), 1);
     // A second attachment to the same chart changes nothing.
     EXPECT_EQ(create(0, 100, 100, 3, 10, Arg::s(data1 + "again"), 2), 1);
@@ -310,10 +312,10 @@ TEST_F(AdvertHelper, AdvertShowsInItsCornerOverTheChart) {
 TEST_F(AdvertHelper, ResizedChartMovesTheAdvertWithItsEdge) {
   start();
   terminal_.resize(0, 402, 302);
-  const std::string data1 = test_http::advert::uniqueData1();
+  const std::string data1 = advert::uniqueData1();
   const unsigned long color = 0x1080F0;
-  ASSERT_TRUE(test_http::advert::script(data1, {200, test_http::advert::bmp(kImageWidth, kImageHeight, color),
-                                                "", std::nullopt, "3"}));
+  ASSERT_TRUE(
+      advert::script(data1, advert::picture(advert::bmp(kImageWidth, kImageHeight, color), "", std::nullopt, "3")));
   ASSERT_EQ(create(0, data1), 1);
   Pixels p = waitForColor(0, 325, 265, color, 0);
   EXPECT_EQ(wrongPixel(p, {295, 250, 355, 280}, color, 0), "");
@@ -336,11 +338,11 @@ TEST_F(AdvertHelper, MouseOverAndClicksOnTheAdvert) {
   } cases[] = {{"click opened on the window's thread", ""}, {"click opened on a thread of its own", "extra"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string data1 = test_http::advert::uniqueData1();
+    const std::string data1 = advert::uniqueData1();
     const std::string target = "http://click.invalid/" + data1;
     const unsigned long color = 0x00A0FF;
-    ASSERT_TRUE(test_http::advert::script(data1, {200, test_http::advert::bmp(kImageWidth, kImageHeight, color),
-                                                  target, c.imageUrlData, std::nullopt}));
+    ASSERT_TRUE(advert::script(
+        data1, advert::picture(advert::bmp(kImageWidth, kImageHeight, color), target, c.imageUrlData, std::nullopt)));
     ASSERT_EQ(create(0, -20, 10, 0, 10, Arg::s(data1), 0), 1);
     waitForColor(0, 10, 25, color, 0);
     const auto before = terminal_.events(0);
@@ -372,10 +374,10 @@ TEST_F(AdvertHelper, MouseOverAndClicksOnTheAdvert) {
   }
 
   // An empty "imageurl": shown, not clickable.
-  const std::string quiet = test_http::advert::uniqueData1();
+  const std::string quiet = advert::uniqueData1();
   const unsigned long color = 0x40FF40;
-  ASSERT_TRUE(test_http::advert::script(quiet, {200, test_http::advert::bmp(kImageWidth, kImageHeight, color), "",
-                                                "data", std::nullopt}));
+  ASSERT_TRUE(
+      advert::script(quiet, advert::picture(advert::bmp(kImageWidth, kImageHeight, color), "", "data", std::nullopt)));
   ASSERT_EQ(create(0, -20, 10, 0, 10, Arg::s(quiet), 0), 1);
   waitForColor(0, 10, 25, color, 0);
   const auto before = terminal_.events(0);
@@ -391,9 +393,9 @@ TEST_F(AdvertHelper, MouseOverAndClicksOnTheAdvert) {
   EXPECT_EQ(after.rightUps, before.rightUps + 1);
   // A clickable advert on the other chart opens its target after those
   // clicks: had they opened anything, it would be listed first.
-  const std::string later = test_http::advert::uniqueData1();
-  ASSERT_TRUE(test_http::advert::script(later, {200, test_http::advert::bmp(kImageWidth, kImageHeight, color),
-                                                "http://click.invalid/" + later, "", std::nullopt}));
+  const std::string later = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(later, advert::picture(advert::bmp(kImageWidth, kImageHeight, color),
+                                                    "http://click.invalid/" + later, "", std::nullopt)));
   ASSERT_EQ(create(1, -20, 10, 0, 10, Arg::s(later), 0), 1);
   waitForColor(1, 10, 25, color, 0);
   terminal_.send(1, WM_LBUTTONUP, 0, MAKELPARAM(10, 25));
@@ -412,7 +414,7 @@ TEST_F(AdvertHelper, CopyInstalledWithHideHelpGetsNoAdvert) {
   ASSERT_NE(testing_support::readFile(copy_ + "\\config\\terminal.ini").find("LastScanHash="), std::string::npos);
 
   start();
-  const std::string hidden = test_http::advert::uniqueData1();
+  const std::string hidden = advert::uniqueData1();
   EXPECT_EQ(create(0, hidden), 1);
   EXPECT_TRUE(terminal_.ownWindowProc(0)) << "the helper attached to a copy installed with HideHelp=1";
   EXPECT_EQ(remove(0), 0);
@@ -420,11 +422,11 @@ TEST_F(AdvertHelper, CopyInstalledWithHideHelpGetsNoAdvert) {
   // Without the marker the same terminal shows adverts: its fetch arrives,
   // and the hidden one's would have arrived before it.
   WritePrivateProfileStringA("Settings", "LastScanHash", nullptr, (copy_ + "\\config\\terminal.ini").c_str());
-  const std::string shown = test_http::advert::uniqueData1();
+  const std::string shown = advert::uniqueData1();
   EXPECT_EQ(create(1, shown), 1);
   EXPECT_FALSE(terminal_.ownWindowProc(1));
   EXPECT_EQ(waitForRequests(shown).size(), 1u);
-  EXPECT_TRUE(test_http::requests(test_http::advert::requestPrefix(hidden)).empty());
+  EXPECT_TRUE(test_http::requests(advert::requestPrefix(hidden)).empty());
 }
 
 }  // namespace

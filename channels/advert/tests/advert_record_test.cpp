@@ -20,7 +20,8 @@ extern "C" int __stdcall RemoveHelper(int) noexcept;
 
 namespace {
 
-using test_http::advert::AdvertAnswer;
+namespace advert = test_http::advert;
+using advert::AdvertAnswer;
 using testing_support::waitUntil;
 
 constexpr UINT kRun = WM_APP + 3;
@@ -68,8 +69,8 @@ class ChartThread {
       type.hInstance = GetModuleHandleA(nullptr);
       type.lpszClassName = "AdvertRecordChart";
       RegisterClassA(&type);
-      window_ = CreateWindowExA(0, type.lpszClassName, "chart", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr,
-                                nullptr, type.hInstance, nullptr);
+      window_ = CreateWindowExA(0, type.lpszClassName, "chart", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
+                                type.hInstance, nullptr);
       SetEvent(ready);
       MSG message;
       while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
@@ -116,9 +117,7 @@ HBITMAP imageOf(lumarel::AdvertHelper* helper) {
   return image;
 }
 
-std::size_t requestCount(const std::string& data1) {
-  return test_http::requests(test_http::advert::requestPrefix(data1)).size();
-}
+std::size_t requestCount(const std::string& data1) { return test_http::requests(advert::requestPrefix(data1)).size(); }
 
 // Waits for the fetch that has made its `count`th request to end.
 bool fetchEnded(lumarel::AdvertHelper* helper, const std::string& data1, std::size_t count) {
@@ -127,8 +126,8 @@ bool fetchEnded(lumarel::AdvertHelper* helper, const std::string& data1, std::si
 
 TEST(AdvertRecord, RefreshBelowTenBecomesTen) {
   ChartThread chart;
-  const std::string data1 = test_http::advert::uniqueData1();
-  ASSERT_TRUE(test_http::advert::script(data1, {404}));
+  const std::string data1 = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(data1, advert::failure(404)));
   for (const auto& [given, stored] : {std::pair{0, 10}, {9, 10}, {-5, 10}, {10, 10}, {25, 25}}) {
     SCOPED_TRACE(given);
     ASSERT_EQ(create(chart, data1, given), 1);
@@ -143,9 +142,9 @@ TEST(AdvertRecord, RefreshBelowTenBecomesTen) {
 
 TEST(AdvertRecord, ScheduleAndWhatAFailedFetchLeaves) {
   ChartThread chart;
-  const std::string data1 = test_http::advert::uniqueData1();
-  const std::string picture = test_http::advert::bmp(40, 20, 0x0000FF);
-  ASSERT_TRUE(test_http::advert::script(data1, {200, picture, "http://click.invalid/a", "d", "1"}));
+  const std::string data1 = advert::uniqueData1();
+  const std::string first = advert::bmp(40, 20, 0x0000FF);
+  ASSERT_TRUE(advert::script(data1, advert::picture(first, "http://click.invalid/a", "d", "1")));
   ASSERT_EQ(create(chart, data1), 1);
   Held helper(chart.window());
   ASSERT_NE(helper.helper, nullptr);
@@ -161,13 +160,13 @@ TEST(AdvertRecord, ScheduleAndWhatAFailedFetchLeaves) {
     const char* name;
     AdvertAnswer answer;
   } failures[] = {
-      {"404", {404, "missing"}},
-      {"a body that is not a picture", {200, "this is not a picture", "http://other.invalid/", "x", "2"}},
+      {"404", advert::failure(404, "missing")},
+      {"a body that is not a picture", advert::picture("this is not a picture", "http://other.invalid/", "x", "2")},
   };
   std::size_t count = 1;
   for (const auto& f : failures) {
     SCOPED_TRACE(f.name);
-    ASSERT_TRUE(test_http::advert::script(data1, f.answer));
+    ASSERT_TRUE(advert::script(data1, f.answer));
     // The due time has come: the next paint starts a fetch.
     helper->nextFetchDue.store(0);
     const std::int32_t began = lumarel::nowSeconds();
@@ -184,7 +183,7 @@ TEST(AdvertRecord, ScheduleAndWhatAFailedFetchLeaves) {
   // A new picture within 10 seconds of the last repaint request: stored, but
   // no second repaint is asked for. An empty corner and a missing
   // "imageurldata" leave their values.
-  ASSERT_TRUE(test_http::advert::script(data1, {200, test_http::advert::bmp(30, 10, 0x00FF00), "", std::nullopt, ""}));
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(30, 10, 0x00FF00), "", std::nullopt, "")));
   helper->nextFetchDue.store(0);
   chart.paint();
   ASSERT_TRUE(fetchEnded(helper.helper, data1, ++count));
@@ -209,12 +208,12 @@ TEST(AdvertRecord, ScheduleAndWhatAFailedFetchLeaves) {
 
 TEST(AdvertRecord, PaintingAndRemovalNeverWaitForAFetch) {
   ChartThread chart;
-  const std::string data1 = test_http::advert::uniqueData1();
-  ASSERT_TRUE(test_http::advert::script(data1, {200, test_http::advert::bmp(40, 20, 0xFF0000)}));
+  const std::string data1 = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(40, 20, 0xFF0000))));
   ASSERT_EQ(create(chart, data1), 1);
   Held helper(chart.window());
   ASSERT_TRUE(fetchEnded(helper.helper, data1, 1));
-  ASSERT_TRUE(test_http::advert::script(data1, {200, test_http::advert::bmp(40, 20, 0xFF0000), "", "", "", 8000}));
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(40, 20, 0xFF0000), "", "", "", 8000)));
   helper->nextFetchDue.store(0);
   const long paintsBefore = chartPaints.load();
   chart.paint();
@@ -235,9 +234,9 @@ TEST(AdvertRecord, RemovalRacesPaintingAndFetching) {
   const long liveBefore = lumarel::checkedLiveHelpers();
   {
     ChartThread chart;
-    const std::string data1 = test_http::advert::uniqueData1();
-    ASSERT_TRUE(test_http::advert::script(
-        data1, {200, test_http::advert::bmp(40, 20, 0x00FFFF), "http://click.invalid/", "", "3"}));
+    const std::string data1 = advert::uniqueData1();
+    ASSERT_TRUE(
+        advert::script(data1, advert::picture(advert::bmp(40, 20, 0x00FFFF), "http://click.invalid/", "", "3")));
     std::atomic<bool> done{false};
     std::thread painter([&] {
       while (!done.load()) {
@@ -249,8 +248,10 @@ TEST(AdvertRecord, RemovalRacesPaintingAndFetching) {
     int attached = 0;
     for (int round = 0; round < 2000; ++round) {
       attached += create(chart, data1);
-      if (round % 3 == 1) Sleep(1);        // sometimes a fetch gets under way first
-      else if (round % 3 == 2) Sleep(0);
+      if (round % 3 == 1)
+        Sleep(1);  // sometimes a fetch gets under way first
+      else if (round % 3 == 2)
+        Sleep(0);
       ASSERT_EQ(RemoveHelper(chart.handle()), 1) << "round " << round;
     }
     done.store(true);
