@@ -1,6 +1,7 @@
 // The advert table and the two exports that attach a helper to a chart window
 // and take it away again.
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "channels/advert/advert_helper.h"
@@ -132,6 +133,47 @@ std::int32_t nowSeconds() {
 
 const char* advertServerHost() { return LUMAREL_ADVERT_HOST; }
 
+int createHelper(HWND chart, int marginX, int marginY, int corner, int refreshMinutes, const char* data1,
+                 int data2) {
+  if (chart && GetPropA(chart, kBlockAdvertProperty)) return 1;
+  if (terminalSwitchedOff()) return 1;
+  initialiseAdvertHelpers();
+
+  EnterCriticalSection(&helperTableLock);
+  struct Leave {
+    ~Leave() { LeaveCriticalSection(&helperTableLock); }
+  } leave;
+  if (!chart || findHelper(chart) >= 0) return 1;
+  // Only a window of this process can be subclassed.
+  if (!ownWindow(chart)) return 0;
+  int slot = 0;
+  while (slot < kHelperSlots && helperTable[slot]) ++slot;
+  if (slot == kHelperSlots) return 0;
+
+  // An allocation failure leaves through the export's guard, the lock
+  // released and the new record freed on the way.
+  std::unique_ptr<AdvertHelper> record(new AdvertHelper());
+  AdvertHelper* helper = record.get();
+  helper->chartWindow = chart;
+  helper->view.placement = {corner, marginX, marginY};
+  helper->refreshMinutes = refreshMinutesFrom(refreshMinutes);
+  helper->data1 = data1 ? data1 : "";
+  helper->data2 = data2;
+  helper->requestUrl = advertRequestUrl(advertServerHost());
+
+  // The previous procedure is kept before the window is subclassed: without
+  // the property it could never be put back.
+  const bool subclass = !GetPropA(chart, kOldWndProcProperty);
+  if (subclass) {
+    const LONG_PTR previous = GetWindowLongPtrA(chart, GWLP_WNDPROC);
+    if (!previous || !SetPropA(chart, kOldWndProcProperty, reinterpret_cast<HANDLE>(previous))) return 0;
+  }
+  setSlot(slot, record.release());
+  startFetchIfDue(helper);
+  if (subclass) SetWindowLongPtrA(chart, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(advertWindowProc));
+  return 1;
+}
+
 int removeHelper(HWND chart) {
   if (!chart) return 0;
   initialiseAdvertHelpers();
@@ -162,50 +204,11 @@ using namespace lumarel;
 
 LUMAREL_EXPORT int LUMAREL_API CreateHelper2(int, int window, int marginX, int marginY, int corner,
                                              int refreshMinutes, const char* data1, int data2) noexcept {
-  const HWND chart = windowFromInt(window);
-  if (chart && GetPropA(chart, kBlockAdvertProperty)) return 1;
-  if (terminalSwitchedOff()) return 1;
-  initialiseAdvertHelpers();
-
-  EnterCriticalSection(&helperTableLock);
-  struct Leave {
-    ~Leave() { LeaveCriticalSection(&helperTableLock); }
-  } leave;
-  if (!chart || findHelper(chart) >= 0) return 1;
-  // Only a window of this process can be subclassed.
-  if (!ownWindow(chart)) return 0;
-  int slot = 0;
-  while (slot < kHelperSlots && helperTable[slot]) ++slot;
-  if (slot == kHelperSlots) return 0;
-
-  AdvertHelper* helper = nullptr;
-  try {
-    helper = new AdvertHelper();
-    helper->chartWindow = chart;
-    helper->view.placement = {corner, marginX, marginY};
-    helper->refreshMinutes = refreshMinutesFrom(refreshMinutes);
-    helper->data1 = data1 ? data1 : "";
-    helper->data2 = data2;
-    helper->requestUrl = advertRequestUrl(advertServerHost());
-  } catch (const std::bad_alloc&) {
-    delete helper;
-    return 0;
-  }
-
-  // The previous procedure is kept before the window is subclassed: without
-  // the property it could never be put back.
-  const bool subclass = !GetPropA(chart, kOldWndProcProperty);
-  if (subclass) {
-    const LONG_PTR previous = GetWindowLongPtrA(chart, GWLP_WNDPROC);
-    if (!previous || !SetPropA(chart, kOldWndProcProperty, reinterpret_cast<HANDLE>(previous))) {
-      delete helper;
-      return 0;
-    }
-  }
-  setSlot(slot, helper);
-  startFetchIfDue(helper);
-  if (subclass) SetWindowLongPtrA(chart, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(advertWindowProc));
-  return 1;
+  return guarded(0, [&] {
+    return createHelper(windowFromInt(window), marginX, marginY, corner, refreshMinutes, data1, data2);
+  });
 }
 
-LUMAREL_EXPORT int LUMAREL_API RemoveHelper(int window) noexcept { return removeHelper(windowFromInt(window)); }
+LUMAREL_EXPORT int LUMAREL_API RemoveHelper(int window) noexcept {
+  return guarded(0, [&] { return removeHelper(windowFromInt(window)); });
+}

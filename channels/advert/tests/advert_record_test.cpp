@@ -12,11 +12,10 @@
 #include <thread>
 
 #include "channels/advert/advert_helper.h"
+#include "channels/frame/exports.h"
 #include "testing/http/advert_server.h"
 #include "testing/support/test_support.h"
 
-extern "C" int __stdcall CreateHelper2(int, int, int, int, int, int, const char*, int) noexcept;
-extern "C" int __stdcall RemoveHelper(int) noexcept;
 
 namespace {
 
