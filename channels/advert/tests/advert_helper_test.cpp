@@ -267,7 +267,7 @@ TEST_F(AdvertHelper, RequestAsTheServerGetsIt) {
     EXPECT_EQ(cookie, lumarel::machineIdFromSerial(serial));
     EXPECT_EQ(cookie.size(), 12u);
     EXPECT_EQ(cookie.find_first_not_of("0123456789ABCDEF"), std::string::npos) << cookie;
-    EXPECT_EQ(r.header("Host"), "localhost");
+    EXPECT_EQ(r.header("Host"), LUMAREL_ADVERT_HOST);
     EXPECT_TRUE(r.body.empty());
   }
 }
