@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "testing/http/advert_server.h"
 #include "testing/http/http_control.h"
+#include "testing/robot/png_writer.h"
 #include "testing/terminal/test_terminal.h"
 
-int main() {
+int main(int argc, char** argv) {
   using test_terminal::Arg;
   testing_support::TempDir copy{"demo"};
   test_terminal::makeCopyFolder(copy.path());
@@ -73,6 +75,33 @@ int main() {
                 request.header("Zelk-Password").c_str());
   receiver.callInt("LM_EndReceiveInternetMessages", {Arg::i(ir)});
   sender.callInt("LM_EndSendInternetMessages", {Arg::i(is)});
+
+  std::printf("\nthe chart advert (advert server: localhost)\n");
+  const std::string data1 = test_http::advert::uniqueData1();
+  test_http::advert::script(data1, test_http::advert::picture(test_http::advert::bmp(120, 40, 0x2090F0),
+                                                              "http://example.invalid/offer", "", "1"));
+  const int attached = receiver.callInt("CreateHelper2", {Arg::i(0), Arg::chart(0), Arg::i(5), Arg::i(15), Arg::i(0),
+                                                          Arg::i(30), Arg::s(data1), Arg::i(60)});
+  std::printf("receiver: CreateHelper2(chart, corner 0, 30 minutes) = %d\n", attached);
+  test_terminal::Pixels shown;
+  for (int attempt = 0; attempt < 500 && shown.at(shown.width - 105, 30) != 0x2090F0; ++attempt) {
+    Sleep(20);
+    receiver.paint(0);
+    shown = receiver.pixels(0);
+  }
+  for (const auto& request : test_http::requests(test_http::advert::requestPrefix(data1)))
+    std::printf("advert server saw: %s (Subscriber-Cookie: %s)\n", request.requestLine.c_str(),
+                request.header("Subscriber-Cookie").c_str());
+  std::printf("receiver: the answer's corner 1 put the advert top-right: pixel (%d, 30) is %06lX\n", shown.width - 105,
+              shown.at(shown.width - 105, 30));
+  if (argc > 1 && shown.width > 0) {
+    const std::string png = std::string(argv[1]) + "\\chart_with_advert.png";
+    testing_support::writeFile(png, robot::encodePng(shown.width, shown.height, shown.rgb));
+    std::printf("receiver: the chart with its advert saved as %s\n", png.c_str());
+  }
+  const int removed = receiver.callInt("RemoveHelper", {Arg::chart(0)});
+  std::printf("receiver: RemoveHelper(chart) = %d, the chart's own window procedure back: %s\n", removed,
+              receiver.ownWindowProc(0) ? "yes" : "no");
   sender.quit();
   receiver.quit();
   return 0;

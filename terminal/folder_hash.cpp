@@ -14,4 +14,8 @@ std::uint32_t folderHash(std::string_view text) {
   return hash;
 }
 
+std::uint32_t lastScanHashMarker(std::string_view folderWithBackslash) {
+  return (folderHash(folderWithBackslash) & 0xFFFFu) + 1u;
+}
+
 }  // namespace terminal

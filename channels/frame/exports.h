@@ -32,4 +32,6 @@ LUMAREL_EXPORT int LUMAREL_API LM_SendInternetMessage(int handle, char* message)
 LUMAREL_EXPORT int LUMAREL_API LM_EndSendInternetMessages(int handle) noexcept;                     // 0
 LUMAREL_EXPORT int LUMAREL_API LM_IsInternetSendSessionTerminated(int handle) noexcept;             // -1
 LUMAREL_EXPORT int LUMAREL_API LM_GetLastInternetSendError(int handle) noexcept;                    // -1
+LUMAREL_EXPORT int LUMAREL_API CreateHelper2(int unused, int window, int marginX, int marginY, int corner, int refreshMinutes, const char* data1, int data2) noexcept;  // 0
+LUMAREL_EXPORT int LUMAREL_API RemoveHelper(int window) noexcept;                                   // 0
 // clang-format on

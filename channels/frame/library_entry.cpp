@@ -1,9 +1,15 @@
+#include "channels/advert/advert_helper.h"
 #include "channels/frame/library.h"
 
-// At process attach the library pins itself for the rest of the process: the
-// terminal unloads the library when its last importing program goes, but a
-// tick or receiver thread may still be running in its code.
+// At process attach the library empties its advert table and pins itself for
+// the rest of the process: the terminal unloads the library when its last
+// importing program goes, but a tick or receiver thread may still be running
+// in its code, or a chart window still pointing at its window procedure.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) lumarel::pinLibrary();
+  if (reason == DLL_PROCESS_ATTACH) {
+    lumarel::initialiseAdvertHelpers();
+    lumarel::pinLibrary();
+  }
+  if (reason == DLL_PROCESS_DETACH) lumarel::deleteAdvertHelpers();
   return TRUE;
 }

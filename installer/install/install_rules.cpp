@@ -26,8 +26,7 @@ Destination classifyDestination(std::string_view destination) {
 }
 
 std::string hideHelpMarker(std::string_view root) {
-  const std::uint32_t hash = terminal::folderHash(withBackslash(root));
-  return std::to_string((hash & 0xFFFFu) + 1);
+  return std::to_string(terminal::lastScanHashMarker(withBackslash(root)));
 }
 
 }  // namespace installer

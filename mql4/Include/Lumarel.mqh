@@ -88,6 +88,18 @@ int LM_SendInternetMessage(int handle, uchar &message[]); // a hub result code, 
 int LM_EndSendInternetMessages(int handle);              // 1; -1 for no sender
 int LM_IsInternetSendSessionTerminated(int handle);      // 1 after an error of 2000 or more
 int LM_GetLastInternetSendError(int handle);             // a hub result code
+// The chart advert: an image from the advert server in a corner of the chart
+// `window` (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right), marginX
+// and marginY pixels from its edges (the server may choose another corner),
+// fetched again every refreshMinutes (10 at least). data1 and data2 go to the
+// server with the request. Returns 1 when attached, already attached, or kept
+// off (the chart's "BlockAdvert" property, or a copy installed to hide it);
+// 0 when no more charts can take one. Use LmCreateHelper for an MQL4 string.
+int CreateHelper2(int unused, int window, int marginX, int marginY, int corner,
+                  int refreshMinutes, uchar &data1[], int data2);
+// Takes the advert off the chart and gives the chart its own window procedure
+// back: 1, or 0 when the chart had none.
+int RemoveHelper(int window);
 #import
 
 #import "kernel32.dll"
@@ -117,6 +129,12 @@ int LmStartSendInternetMessages(int window, int server, string channel, string u
   return LM_StartSendInternetMessages(window, server, c, u, p, 0);
 }
 int LmSendInternetMessage(int handle, string message) { uchar m[]; LmToChars(message, m); return LM_SendInternetMessage(handle, m); }
+
+int LmCreateHelper(int window, int marginX, int marginY, int corner, int refreshMinutes,
+                   string data1, int data2) {
+  uchar d[]; LmToChars(data1, d);
+  return CreateHelper2(0, window, marginX, marginY, corner, refreshMinutes, d, data2);
+}
 
 // A text the library handed back, copied into an MQL4 string.
 string LmTextAt(int text) {

@@ -43,4 +43,20 @@ TEST(FolderHash, WrapsAtThirtyTwoBits) {
   EXPECT_EQ(terminal::folderHash(longText), static_cast<std::uint32_t>(h));
 }
 
+TEST(LastScanHashMarker, LowSixteenBitsPlusOne) {
+  const struct {
+    const char* folder;
+    std::uint32_t expected;
+  } cases[] = {
+      {"c:\\mt4\\", 55472u},  // 1452202159 & 0xFFFF = 55471
+      {"C:\\MT4\\", 55472u},
+      {"", 5381u + 1u},
+  };
+  for (const auto& c : cases) EXPECT_EQ(terminal::lastScanHashMarker(c.folder), c.expected) << c.folder;
+  // A folder whose hash has its low 16 bits all set gets 65536, never 0.
+  std::string folder;
+  for (int i = 0; (terminal::folderHash(folder) & 0xFFFFu) != 0xFFFFu; ++i) folder = "d" + std::to_string(i) + "\\";
+  EXPECT_EQ(terminal::lastScanHashMarker(folder), 65536u) << folder;
+}
+
 }  // namespace

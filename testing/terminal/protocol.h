@@ -25,6 +25,17 @@
 //   hold PATH / unhold PATH
 //                      opens a file without sharing / closes it
 //   quit               ends the terminal
+//   paint K            repaints chart K at once (its whole client area)
+//   pixels K           chart K's client area as its window shows it:
+//                      ok <width> <height> <hex of RGB rows, top to bottom>
+//   resize K W H       makes chart K W x H pixels outside: ok <client width> <client height>
+//   send K MSG WP LP   sends a message to chart K on its window's thread: ok i:<result>
+//   cursor / setcursor the window thread's cursor: ok hand | ok other / sets the arrow
+//   events K           what reached chart K's own window procedure:
+//                      ok <paints> <mouse moves> <left button ups> <right button ups>
+//   setprop K NAMEHEX V / getprop K NAMEHEX
+//                      a window property of chart K: ok / ok i:<value>
+//   ownproc K          ok 1 when chart K's window procedure is the terminal's own, ok 0 otherwise
 // A failure answers "err <reason>".
 #include <string>
 #include <string_view>
@@ -52,5 +63,11 @@ inline std::string fromHex(std::string_view hex) {
     bytes += static_cast<char>(value(hex[i]) * 16 + value(hex[i + 1]));
   return bytes;
 }
+
+// What a chart paints of its own: a dark field with a grid of lighter lines
+// every 40 pixels, so a test can tell the chart's drawing from anything else.
+inline constexpr unsigned long kChartField = 0x502814;  // COLORREF 0x00BBGGRR
+inline constexpr unsigned long kChartGrid = 0x8C5A3C;
+inline unsigned long chartPixel(int x, int y) { return (x % 40 == 0 || y % 40 == 0) ? kChartGrid : kChartField; }
 
 }  // namespace test_terminal

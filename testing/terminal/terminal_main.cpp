@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -43,6 +44,45 @@ std::map<HWND, Drain> drainHandles;
 std::map<HWND, std::vector<std::string>> drained;
 using GetMessagesFn = const char*(__stdcall*)(int);
 
+// What reached a chart's own window procedure.
+struct ChartEvents {
+  long paints = 0, mouseMoves = 0, leftUps = 0, rightUps = 0;
+};
+std::mutex eventsLock;
+std::map<HWND, ChartEvents> events;
+
+// Work the pipe thread hands to the window thread, which owns the windows.
+constexpr UINT kRunOnWindowThread = WM_APP + 7;
+using WindowJob = std::function<std::string()>;
+
+std::string onWindowThread(const WindowJob& job) {
+  std::string answer;
+  auto run = [&] { answer = job(); };
+  std::function<void()> call = run;
+  SendMessageA(mainWindow, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&call));
+  return answer;
+}
+
+void paintChart(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  HBRUSH field = CreateSolidBrush(test_terminal::kChartField);
+  HBRUSH grid = CreateSolidBrush(test_terminal::kChartGrid);
+  const RECT& area = paint.rcPaint;
+  FillRect(dc, &area, field);
+  for (int x = area.left - area.left % 40; x < area.right; x += 40) {
+    const RECT line = {x, area.top, x + 1, area.bottom};
+    FillRect(dc, &line, grid);
+  }
+  for (int y = area.top - area.top % 40; y < area.bottom; y += 40) {
+    const RECT line = {area.left, y, area.right, y + 1};
+    FillRect(dc, &line, grid);
+  }
+  DeleteObject(field);
+  DeleteObject(grid);
+  EndPaint(window, &paint);
+}
+
 using testing_support::nowMicroseconds;
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -58,6 +98,29 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     return 0;
   }
+  if (message == kRunOnWindowThread && window == mainWindow) {
+    (*reinterpret_cast<std::function<void()>*>(lParam))();
+    return 0;
+  }
+  if (window != mainWindow) {
+    switch (message) {
+      case WM_PAINT: {
+        paintChart(window);
+        std::lock_guard<std::mutex> lock(eventsLock);
+        ++events[window].paints;
+        return 0;
+      }
+      case WM_ERASEBKGND: return 1;  // the paint covers everything
+      case WM_MOUSEMOVE:
+      case WM_LBUTTONUP:
+      case WM_RBUTTONUP: {
+        std::lock_guard<std::mutex> lock(eventsLock);
+        ChartEvents& e = events[window];
+        ++(message == WM_MOUSEMOVE ? e.mouseMoves : message == WM_LBUTTONUP ? e.leftUps : e.rightUps);
+        return 0;
+      }
+    }
+  }
   if (message == WM_DESTROY && window == mainWindow) PostQuitMessage(0);
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -69,6 +132,41 @@ HWND windowOf(int index) {
 }
 
 std::string intAnswer(long long v) { return "ok i:" + std::to_string(v); }
+
+// The client area as the window's own surface holds it, read on its thread.
+std::string pixelsOf(HWND window) {
+  RECT client = {};
+  GetClientRect(window, &client);
+  const int width = client.right, height = client.bottom;
+  if (width <= 0 || height <= 0) return "err empty";
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(window);
+  HBITMAP capture = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ before = SelectObject(memory, capture);
+  BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+  GdiFlush();
+  std::string rgb;
+  rgb.reserve(static_cast<std::size_t>(width) * height * 3);
+  const auto* pixel = static_cast<const unsigned char*>(bits);
+  for (int i = 0; i < width * height; ++i, pixel += 4) {
+    rgb += static_cast<char>(pixel[2]);
+    rgb += static_cast<char>(pixel[1]);
+    rgb += static_cast<char>(pixel[0]);
+  }
+  SelectObject(memory, before);
+  DeleteDC(memory);
+  DeleteObject(capture);
+  ReleaseDC(window, screen);
+  return "ok " + std::to_string(width) + " " + std::to_string(height) + " " + test_terminal::toHex(rgb);
+}
 
 // Calls an export with up to eight arguments of pointer width: ints and text
 // pointers both fit, and each function takes exactly the ones it declares.
@@ -204,6 +302,55 @@ std::string handle(const std::string& line) {
     if (file == INVALID_HANDLE_VALUE) return "err open " + std::to_string(GetLastError());
     heldFiles[path] = file;
     return "ok";
+  }
+  if (command == "paint" || command == "pixels" || command == "resize" || command == "send" ||
+      command == "events" || command == "setprop" || command == "getprop" || command == "ownproc") {
+    HWND window = windowOf(std::atoi(arg(0).c_str()));
+    if (!window) return "err no chart";
+    return onWindowThread([&]() -> std::string {
+      if (command == "paint") {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        return "ok";
+      }
+      if (command == "pixels") return pixelsOf(window);
+      if (command == "resize") {
+        SetWindowPos(window, nullptr, 0, 0, std::atoi(arg(1).c_str()), std::atoi(arg(2).c_str()),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT client = {};
+        GetClientRect(window, &client);
+        return "ok " + std::to_string(client.right) + " " + std::to_string(client.bottom);
+      }
+      if (command == "send") {
+        const LRESULT r = SendMessageA(window, static_cast<UINT>(std::strtoul(arg(1).c_str(), nullptr, 10)),
+                                       static_cast<WPARAM>(std::strtoull(arg(2).c_str(), nullptr, 10)),
+                                       static_cast<LPARAM>(std::strtoll(arg(3).c_str(), nullptr, 10)));
+        return intAnswer(static_cast<long long>(r));
+      }
+      if (command == "events") {
+        std::lock_guard<std::mutex> lock(eventsLock);
+        const ChartEvents& e = events[window];
+        return "ok " + std::to_string(e.paints) + " " + std::to_string(e.mouseMoves) + " " +
+               std::to_string(e.leftUps) + " " + std::to_string(e.rightUps);
+      }
+      const std::string name = test_terminal::fromHex(arg(1));
+      if (command == "setprop")
+        return SetPropA(window, name.c_str(), reinterpret_cast<HANDLE>(std::strtoull(arg(2).c_str(), nullptr, 10)))
+                   ? "ok"
+                   : "err setprop";
+      if (command == "getprop")
+        return intAnswer(static_cast<long long>(reinterpret_cast<std::intptr_t>(GetPropA(window, name.c_str()))));
+      return std::string("ok ") +
+             (GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(windowProc) ? "1" : "0");
+    });
+  }
+  if (command == "cursor" || command == "setcursor") {
+    return onWindowThread([&]() -> std::string {
+      if (command == "setcursor") {
+        SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+        return "ok";
+      }
+      return GetCursor() == LoadCursorA(nullptr, MAKEINTRESOURCEA(32649)) ? "ok hand" : "ok other";  // IDC_HAND
+    });
   }
   if (command == "quit") {
     PostMessageA(mainWindow, WM_CLOSE, 0, 0);

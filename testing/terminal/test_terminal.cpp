@@ -132,6 +132,63 @@ bool TestTerminal::lockMutex(const std::string& name) { return request("lockmute
 bool TestTerminal::hold(const std::string& path) { return request("hold " + toHex(path)) == "ok"; }
 bool TestTerminal::unhold(const std::string& path) { return request("unhold " + toHex(path)) == "ok"; }
 
+unsigned long Pixels::at(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width || y >= height) return 0xFFFFFFFFul;
+  const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+  return rgb[i] | (rgb[i + 1] << 8) | (static_cast<unsigned long>(rgb[i + 2]) << 16);
+}
+
+bool TestTerminal::paint(int chart) { return request("paint " + std::to_string(chart)) == "ok"; }
+
+Pixels TestTerminal::pixels(int chart) {
+  const std::string answer = request("pixels " + std::to_string(chart));
+  Pixels p;
+  std::istringstream in(answer);
+  std::string ok, hex;
+  if (!(in >> ok >> p.width >> p.height >> hex) || ok != "ok") return {};
+  const std::string bytes = fromHex(hex);
+  p.rgb.assign(bytes.begin(), bytes.end());
+  if (p.rgb.size() != static_cast<std::size_t>(p.width) * p.height * 3) return {};
+  return p;
+}
+
+SIZE TestTerminal::resize(int chart, int width, int height) {
+  std::istringstream in(request("resize " + std::to_string(chart) + " " + std::to_string(width) + " " +
+                                std::to_string(height)));
+  std::string ok;
+  SIZE size = {};
+  in >> ok >> size.cx >> size.cy;
+  return size;
+}
+
+long long TestTerminal::send(int chart, UINT message, WPARAM wParam, LPARAM lParam) {
+  const std::string answer = request("send " + std::to_string(chart) + " " + std::to_string(message) + " " +
+                                     std::to_string(wParam) + " " + std::to_string(lParam));
+  return answer.rfind("ok i:", 0) == 0 ? std::stoll(answer.substr(5)) : -1;
+}
+
+bool TestTerminal::cursorIsHand() { return request("cursor") == "ok hand"; }
+void TestTerminal::setArrowCursor() { request("setcursor"); }
+
+ChartEvents TestTerminal::events(int chart) {
+  std::istringstream in(request("events " + std::to_string(chart)));
+  std::string ok;
+  ChartEvents e;
+  in >> ok >> e.paints >> e.mouseMoves >> e.leftUps >> e.rightUps;
+  return e;
+}
+
+bool TestTerminal::setProp(int chart, const std::string& name, long long value) {
+  return request("setprop " + std::to_string(chart) + " " + toHex(name) + " " + std::to_string(value)) == "ok";
+}
+
+long long TestTerminal::getProp(int chart, const std::string& name) {
+  const std::string answer = request("getprop " + std::to_string(chart) + " " + toHex(name));
+  return answer.rfind("ok i:", 0) == 0 ? std::stoll(answer.substr(5)) : -1;
+}
+
+bool TestTerminal::ownWindowProc(int chart) { return request("ownproc " + std::to_string(chart)) == "ok 1"; }
+
 DWORD TestTerminal::quit() {
   request("quit");
   const DWORD code = process_.waitForExit(10000);

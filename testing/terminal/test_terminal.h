@@ -30,6 +30,19 @@ struct Value {
   std::vector<std::string> textsAfter;  // the text arguments after the call
 };
 
+// A chart's client area as its window shows it.
+struct Pixels {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned char> rgb;  // rows top to bottom, 3 bytes a pixel
+  // COLORREF (0x00BBGGRR) of a pixel, or 0xFFFFFFFF outside.
+  unsigned long at(int x, int y) const;
+};
+
+struct ChartEvents {
+  long paints = 0, mouseMoves = 0, leftUps = 0, rightUps = 0;
+};
+
 struct Tick {
   long long wParam;
   long long lParam;
@@ -71,6 +84,18 @@ class TestTerminal {
   // Asks the terminal to end and waits for it; kills it if it does not.
   DWORD quit();
   void kill() { process_.kill(); }
+
+  // Charts as a person and the chart's own window procedure see them.
+  bool paint(int chart);
+  Pixels pixels(int chart);
+  SIZE resize(int chart, int width, int height);  // the new client size
+  long long send(int chart, UINT message, WPARAM wParam, LPARAM lParam);
+  bool cursorIsHand();
+  void setArrowCursor();
+  ChartEvents events(int chart);
+  bool setProp(int chart, const std::string& name, long long value);
+  long long getProp(int chart, const std::string& name);
+  bool ownWindowProc(int chart);  // the chart's procedure is the terminal's own
 
   std::string request(const std::string& line);
 

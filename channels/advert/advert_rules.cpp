@@ -1,0 +1,73 @@
+#include "channels/advert/advert_rules.h"
+
+#include <climits>
+#include <cstdio>
+
+namespace lumarel {
+
+AdvertRect advertRect(const AdvertPlacement& p, int imageWidth, int imageHeight, int clientWidth,
+                      int clientHeight) {
+  AdvertRect r;
+  const bool right = p.corner == 1 || p.corner == 3;
+  const bool bottom = p.corner == 2 || p.corner == 3;
+  r.left = right ? clientWidth - imageWidth - p.marginX : p.marginX;
+  r.top = bottom ? clientHeight - imageHeight - p.marginY : p.marginY;
+  r.right = r.left + imageWidth;
+  r.bottom = r.top + imageHeight;
+  return r;
+}
+
+bool liesOnAdvert(const AdvertRect& rect, std::uint32_t mousePosition) {
+  const long long x = mousePosition & 0xFFFFu;
+  const long long y = (mousePosition >> 16) & 0xFFFFu;
+  return rect.left <= x && x <= rect.right && rect.top <= y && y <= rect.bottom;
+}
+
+AdvertPlacement placementForCorner(int corner) {
+  switch (corner) {
+    case 1: return {1, 45, 10};
+    case 2: return {2, 5, 20};
+    case 3: return {3, 45, 20};
+    default: return {corner, 5, 15};
+  }
+}
+
+int leadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) value = INT_MAX;
+  return static_cast<int>(value);
+}
+
+int refreshMinutesFrom(int requested) { return requested < 10 ? 10 : requested; }
+
+std::string advertQueryTail(std::string_view data1, int data2) {
+  // The caller's text ends at its first NUL, as a C text does.
+  data1 = data1.substr(0, data1.find('\0'));
+  std::string tail = "=&data1=";
+  tail += data1;
+  tail += "&data2=" + std::to_string(data2);
+  if (tail.size() > 1023) tail.resize(1023);
+  return tail;
+}
+
+std::string advertRequestUrl(std::string_view host) {
+  return "http://" + std::string(host) + "/adverts/advert.aspx?sid=1000&mac";
+}
+
+std::string machineIdFromSerial(std::uint32_t serial) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X%04X", static_cast<unsigned>(serial ^ 0x5B2E9C41u),
+                static_cast<unsigned>((serial >> 1) & 0xFFFFu));
+  return text;
+}
+
+}  // namespace lumarel

@@ -1,0 +1,56 @@
+#pragma once
+// The platform-free rules of the chart advert: where it sits, what a mouse
+// position hits, what a fetch asks for and how an answer's placement reads.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lumarel {
+
+struct AdvertPlacement {
+  int corner = 0;  // 0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right; others as 0
+  int marginX = 0;
+  int marginY = 0;
+};
+
+struct AdvertRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool operator==(const AdvertRect&) const = default;
+};
+
+// The advert's rectangle in client coordinates of a client area W x H.
+AdvertRect advertRect(const AdvertPlacement& placement, int imageWidth, int imageHeight, int clientWidth,
+                      int clientHeight);
+
+// A mouse message's second parameter: x in its low 16 bits, y in the next 16,
+// both unsigned, so a position left of or above the window lies far outside.
+// All four edges count.
+bool liesOnAdvert(const AdvertRect& rect, std::uint32_t mousePosition);
+
+// The margins an answer's "corner" header brings with it.
+AdvertPlacement placementForCorner(int corner);
+
+// A header value read as a plain text-to-integer conversion does: leading
+// white space and a sign, then digits up to the first other character; 0
+// when there are none. Values beyond the int range stop at its ends.
+int leadingInteger(std::string_view text);
+
+// Below 10 minutes (zero and negative included) the refresh becomes 10.
+int refreshMinutesFrom(int requested);
+
+// What a fetch appends to the request address (which ends in "&mac"): the
+// caller's text unescaped and the number, cut after 1023 characters as the
+// platform's formatter cuts them.
+std::string advertQueryTail(std::string_view data1, int data2);
+
+// "http://" HOST "/adverts/advert.aspx?sid=1000&mac".
+std::string advertRequestUrl(std::string_view host);
+
+// The "Subscriber-Cookie" value: 12 upper-case hexadecimal digits from the
+// volume serial number of C:\.
+std::string machineIdFromSerial(std::uint32_t serial);
+
+// The serial number that stands when the volume cannot be queried.
+inline constexpr std::uint32_t kUnknownVolumeSerial = 305419896;
+
+}  // namespace lumarel

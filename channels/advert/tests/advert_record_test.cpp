@@ -1,0 +1,265 @@
+// The advert records inside one process, built so that a record's memory
+// becomes inaccessible when it is freed: the fetch schedule as the record
+// keeps it, painting that never waits for the network, and removal raced
+// against painting and fetching.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "channels/advert/advert_helper.h"
+#include "channels/frame/exports.h"
+#include "testing/http/advert_server.h"
+#include "testing/support/test_support.h"
+
+
+namespace {
+
+namespace advert = test_http::advert;
+using advert::AdvertAnswer;
+using testing_support::waitUntil;
+
+constexpr UINT kRun = WM_APP + 3;
+
+// A fault ends the test program at once with a line saying where, rather than
+// waiting for a debugger that nobody attaches.
+LONG WINAPI reportFault(EXCEPTION_POINTERS* info) {
+  std::fprintf(stderr, "fault %08lX at %p reading %p\n", info->ExceptionRecord->ExceptionCode,
+               info->ExceptionRecord->ExceptionAddress,
+               info->ExceptionRecord->NumberParameters > 1
+                   ? reinterpret_cast<void*>(info->ExceptionRecord->ExceptionInformation[1])
+                   : nullptr);
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 3);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+const auto faultReporter = SetUnhandledExceptionFilter(reportFault);
+std::atomic<long> chartPaints{0};
+
+LRESULT CALLBACK chartProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kRun) {
+    (*reinterpret_cast<std::function<void()>*>(lParam))();
+    return 0;
+  }
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
+    EndPaint(window, &paint);
+    chartPaints.fetch_add(1);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A chart window on a thread of its own that pumps its messages.
+class ChartThread {
+ public:
+  ChartThread() {
+    lumarel::initialiseAdvertHelpers();
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, ready] {
+      WNDCLASSA type = {};
+      type.lpfnWndProc = chartProc;
+      type.hInstance = GetModuleHandleA(nullptr);
+      type.lpszClassName = "AdvertRecordChart";
+      RegisterClassA(&type);
+      window_ = CreateWindowExA(0, type.lpszClassName, "chart", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
+                                type.hInstance, nullptr);
+      SetEvent(ready);
+      MSG message;
+      while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    });
+    WaitForSingleObject(ready, 30000);
+    CloseHandle(ready);
+  }
+  ~ChartThread() {
+    run([this] {
+      DestroyWindow(window_);
+      PostQuitMessage(0);
+    });
+    thread_.join();
+  }
+  HWND window() const { return window_; }
+  int handle() const { return static_cast<int>(reinterpret_cast<std::intptr_t>(window_)); }
+  void run(std::function<void()> work) { SendMessageA(window_, kRun, 0, reinterpret_cast<LPARAM>(&work)); }
+  // A paint of the whole window, done before this returns.
+  void paint() {
+    run([this] { RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); });
+  }
+
+ private:
+  std::thread thread_;
+  HWND window_ = nullptr;
+};
+
+int create(const ChartThread& chart, const std::string& data1, int refresh = 10) {
+  return CreateHelper2(0, chart.handle(), 7, 9, 0, refresh, data1.c_str(), 0);
+}
+
+// The record of a window, held while the test reads it.
+struct Held {
+  explicit Held(HWND window) : helper(lumarel::acquireHelper(window)) {}
+  ~Held() { lumarel::releaseHelper(helper); }
+  lumarel::AdvertHelper* operator->() const { return helper; }
+  lumarel::AdvertHelper* helper;
+};
+
+HBITMAP imageOf(lumarel::AdvertHelper* helper) {
+  AcquireSRWLockShared(&helper->viewLock);
+  HBITMAP image = helper->view.image;
+  ReleaseSRWLockShared(&helper->viewLock);
+  return image;
+}
+
+std::size_t requestCount(const std::string& data1) { return test_http::requests(advert::requestPrefix(data1)).size(); }
+
+// Waits for the fetch that has made its `count`th request to end.
+bool fetchEnded(lumarel::AdvertHelper* helper, const std::string& data1, std::size_t count) {
+  return waitUntil([&] { return requestCount(data1) >= count && !helper->fetchUnderWay.load(); }, 30000);
+}
+
+TEST(AdvertRecord, RefreshBelowTenBecomesTen) {
+  ChartThread chart;
+  const std::string data1 = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(data1, advert::failure(404)));
+  for (const auto& [given, stored] : {std::pair{0, 10}, {9, 10}, {-5, 10}, {10, 10}, {25, 25}}) {
+    SCOPED_TRACE(given);
+    ASSERT_EQ(create(chart, data1, given), 1);
+    {
+      Held helper(chart.window());
+      ASSERT_NE(helper.helper, nullptr);
+      EXPECT_EQ(helper->refreshMinutes, stored);
+    }
+    EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+  }
+}
+
+TEST(AdvertRecord, ScheduleAndWhatAFailedFetchLeaves) {
+  ChartThread chart;
+  const std::string data1 = advert::uniqueData1();
+  const std::string first = advert::bmp(40, 20, 0x0000FF);
+  ASSERT_TRUE(advert::script(data1, advert::picture(first, "http://click.invalid/a", "d", "1")));
+  ASSERT_EQ(create(chart, data1), 1);
+  Held helper(chart.window());
+  ASSERT_NE(helper.helper, nullptr);
+  ASSERT_TRUE(fetchEnded(helper.helper, data1, 1));
+  const HBITMAP shown = imageOf(helper.helper);
+  ASSERT_NE(shown, nullptr);
+  // Due refreshMinutes after the fetch ended.
+  EXPECT_NEAR(helper->nextFetchDue.load() - lumarel::nowSeconds(), 600, 5);
+  const std::int32_t firstRepaint = helper->lastInvalidate.load();
+  EXPECT_NEAR(firstRepaint, lumarel::nowSeconds(), 5);
+
+  const struct {
+    const char* name;
+    AdvertAnswer answer;
+  } failures[] = {
+      {"404", advert::failure(404, "missing")},
+      {"a body that is not a picture", advert::picture("this is not a picture", "http://other.invalid/", "x", "2")},
+  };
+  std::size_t count = 1;
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.name);
+    ASSERT_TRUE(advert::script(data1, f.answer));
+    // The due time has come: the next paint starts a fetch.
+    helper->nextFetchDue.store(0);
+    const std::int32_t began = lumarel::nowSeconds();
+    chart.paint();
+    ASSERT_TRUE(fetchEnded(helper.helper, data1, ++count));
+    EXPECT_EQ(imageOf(helper.helper), shown);
+    EXPECT_EQ(helper->view.clickUrl, "http://click.invalid/a");
+    EXPECT_EQ(helper->view.clickData, "d");
+    EXPECT_EQ(helper->view.placement.corner, 1);
+    EXPECT_EQ(helper->view.placement.marginX, 45);
+    EXPECT_NEAR(helper->nextFetchDue.load() - began, 600, 2);
+  }
+
+  // A new picture within 10 seconds of the last repaint request: stored, but
+  // no second repaint is asked for. An empty corner and a missing
+  // "imageurldata" leave their values.
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(30, 10, 0x00FF00), "", std::nullopt, "")));
+  helper->nextFetchDue.store(0);
+  chart.paint();
+  ASSERT_TRUE(fetchEnded(helper.helper, data1, ++count));
+  EXPECT_NE(imageOf(helper.helper), shown);
+  EXPECT_EQ(helper->view.imageWidth, 30);
+  EXPECT_EQ(helper->view.imageHeight, 10);
+  EXPECT_EQ(helper->view.clickUrl, "");
+  EXPECT_EQ(helper->view.clickData, "d");
+  EXPECT_EQ(helper->view.placement.corner, 1);
+  EXPECT_EQ(helper->lastInvalidate.load(), firstRepaint);
+
+  // Not due yet: painting starts nothing (a start would have set the flag
+  // before the paint returned).
+  chart.paint();
+  EXPECT_FALSE(helper->fetchUnderWay.load());
+  helper->nextFetchDue.store(0);
+  chart.paint();
+  ASSERT_TRUE(fetchEnded(helper.helper, data1, count + 1));
+  EXPECT_EQ(requestCount(data1), count + 1);
+  EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+}
+
+TEST(AdvertRecord, PaintingAndRemovalNeverWaitForAFetch) {
+  ChartThread chart;
+  const std::string data1 = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(40, 20, 0xFF0000))));
+  ASSERT_EQ(create(chart, data1), 1);
+  Held helper(chart.window());
+  ASSERT_TRUE(fetchEnded(helper.helper, data1, 1));
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(40, 20, 0xFF0000), "", "", "", 8000)));
+  helper->nextFetchDue.store(0);
+  const long paintsBefore = chartPaints.load();
+  chart.paint();
+  // The server holds its answer for 8 seconds; the paint is over already.
+  EXPECT_GT(chartPaints.load(), paintsBefore);
+  EXPECT_TRUE(helper->fetchUnderWay.load());
+  EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+  EXPECT_TRUE(helper->fetchUnderWay.load()) << "removal waited for the fetch";
+  EXPECT_TRUE(helper->removed.load());
+  ASSERT_TRUE(fetchEnded(helper.helper, data1, 2));
+}
+
+// Attach and remove thousands of times while the chart paints and takes mouse
+// messages without pause and fetches store their pictures. A record read
+// after it was freed faults on its inaccessible pages; every record must be
+// freed exactly once in the end.
+TEST(AdvertRecord, RemovalRacesPaintingAndFetching) {
+  const long liveBefore = lumarel::checkedLiveHelpers();
+  {
+    ChartThread chart;
+    const std::string data1 = advert::uniqueData1();
+    ASSERT_TRUE(
+        advert::script(data1, advert::picture(advert::bmp(40, 20, 0x00FFFF), "http://click.invalid/", "", "3")));
+    std::atomic<bool> done{false};
+    std::thread painter([&] {
+      while (!done.load()) {
+        RedrawWindow(chart.window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        SendMessageA(chart.window(), WM_MOUSEMOVE, 0, MAKELPARAM(250, 170));
+        PostMessageA(chart.window(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+      }
+    });
+    int attached = 0;
+    for (int round = 0; round < 2000; ++round) {
+      attached += create(chart, data1);
+      if (round % 3 == 1)
+        Sleep(1);  // sometimes a fetch gets under way first
+      else if (round % 3 == 2)
+        Sleep(0);
+      ASSERT_EQ(RemoveHelper(chart.handle()), 1) << "round " << round;
+    }
+    done.store(true);
+    painter.join();
+    EXPECT_EQ(attached, 2000);
+    EXPECT_GT(requestCount(data1), 0u);
+  }
+  EXPECT_TRUE(waitUntil([&] { return lumarel::checkedLiveHelpers() == liveBefore; }, 60000))
+      << lumarel::checkedLiveHelpers() - liveBefore << " records never freed";
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include "channels/advert/advert_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+namespace {
+
+using lumarel::AdvertPlacement;
+using lumarel::AdvertRect;
+
+std::uint32_t position(int x, int y) {
+  return (static_cast<std::uint32_t>(y & 0xFFFF) << 16) | static_cast<std::uint32_t>(x & 0xFFFF);
+}
+
+TEST(AdvertRect, EachCornerOnItsEdges) {
+  const struct {
+    const char* name;
+    AdvertPlacement placement;
+    int width, height;
+    AdvertRect expected;
+  } cases[] = {
+      {"top-right", {1, 45, 10}, 200, 50, {555, 10, 755, 60}},
+      {"bottom-left", {2, 5, 20}, 100, 40, {5, 540, 105, 580}},
+      {"bottom-right", {3, 45, 20}, 100, 40, {655, 540, 755, 580}},
+      {"top-left", {0, 5, 15}, 100, 40, {5, 15, 105, 55}},
+      {"seven is top-left", {7, 5, 15}, 100, 40, {5, 15, 105, 55}},
+      {"negative is top-left", {-1, 3, 4}, 10, 10, {3, 4, 13, 14}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(lumarel::advertRect(c.placement, c.width, c.height, 800, 600), c.expected);
+  }
+}
+
+TEST(AdvertHit, AllFourEdgesCountAndNegativeIsOutside) {
+  const AdvertRect rect = lumarel::advertRect({1, 45, 10}, 200, 50, 800, 600);
+  const struct {
+    int x, y;
+    bool on;
+  } cases[] = {{755, 60, true}, {756, 60, false}, {555, 10, true},  {554, 10, false},
+               {600, 61, false}, {600, 9, false}, {600, 30, true}, {-1, 30, false},
+               {600, -1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    EXPECT_EQ(lumarel::liesOnAdvert(rect, position(c.x, c.y)), c.on);
+  }
+  // A rectangle reaching left of the window: x -1 reads as 65535 and misses it.
+  const AdvertRect wide{-10, 0, 70000, 10};
+  EXPECT_TRUE(lumarel::liesOnAdvert(wide, position(-1, 5)));
+  EXPECT_FALSE(lumarel::liesOnAdvert({-10, 0, 100, 10}, position(-1, 5)));
+}
+
+TEST(AdvertCorner, HeaderSetsMargins) {
+  const struct {
+    int corner;
+    AdvertPlacement expected;
+  } cases[] = {{0, {0, 5, 15}}, {1, {1, 45, 10}}, {2, {2, 5, 20}}, {3, {3, 45, 20}}, {7, {7, 5, 15}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.corner);
+    const AdvertPlacement p = lumarel::placementForCorner(c.corner);
+    EXPECT_EQ(p.corner, c.expected.corner);
+    EXPECT_EQ(p.marginX, c.expected.marginX);
+    EXPECT_EQ(p.marginY, c.expected.marginY);
+  }
+}
+
+TEST(AdvertCorner, LeadingInteger) {
+  const struct {
+    const char* text;
+    int expected;
+  } cases[] = {{"2", 2},   {"  3", 3},  {"-1", -1}, {"+7x", 7}, {"x3", 0}, {"", 0},
+               {"12ab", 12}, {"\t 1", 1}, {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(lumarel::leadingInteger(c.text), c.expected);
+  }
+}
+
+TEST(AdvertRefresh, BelowTenBecomesTen) {
+  for (const auto& [in, out] : {std::pair{0, 10}, {9, 10}, {-5, 10}, {10, 10}, {11, 11}, {1440, 1440}}) {
+    SCOPED_TRACE(in);
+    EXPECT_EQ(lumarel::refreshMinutesFrom(in), out);
+  }
+}
+
+TEST(AdvertRequest, QueryAsTheServerSeesIt) {
+  EXPECT_EQ(lumarel::advertRequestUrl("localhost") + lumarel::advertQueryTail("EURUSD", 15),
+            "http://localhost/adverts/advert.aspx?sid=1000&mac=&data1=EURUSD&data2=15");
+  EXPECT_EQ(lumarel::advertQueryTail("a b&c=d", -1), "=&data1=a b&c=d&data2=-1");
+  EXPECT_EQ(lumarel::advertQueryTail("", 0), "=&data1=&data2=0");
+  const std::string longText(1100, 'x');
+  const std::string cut = lumarel::advertQueryTail(longText, 5);
+  EXPECT_EQ(cut.size(), 1023u);
+  EXPECT_EQ(cut, "=&data1=" + std::string(1015, 'x'));
+}
+
+TEST(AdvertMachineId, TwelveUpperCaseHexDigits) {
+  const struct {
+    std::uint32_t serial;
+    const char* expected;
+  } cases[] = {{lumarel::kUnknownVolumeSerial, "491ACA392B3C"},  // 0x12345678
+               {0, "5B2E9C410000"},
+               {0xFFFFFFFFu, "A4D163BEFFFF"},
+               {0x0002ABCDu, "5B2C378C55E6"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.serial);
+    const std::string id = lumarel::machineIdFromSerial(c.serial);
+    EXPECT_EQ(id, c.expected);
+    ASSERT_EQ(id.size(), 12u);
+    for (char ch : id) EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(ch)) || (ch >= 'A' && ch <= 'F')) << id;
+  }
+}
+
+}  // namespace
