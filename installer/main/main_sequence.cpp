@@ -10,6 +10,7 @@
 #include "installer/main/dotnet_check.h"
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
+#include "installer/ui/install_dialog.h"
 #include "installer/ui/progress_window.h"
 
 namespace installer {
@@ -40,6 +41,7 @@ MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
   steps.checkPrerequisite = checkDotNetPrerequisite;
   steps.isCopyFolder = isCopyFolder;
+  steps.showInstallDialog = [](InstallRequest& request) { showInstallDialog(request); };
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
