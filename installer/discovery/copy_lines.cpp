@@ -3,7 +3,11 @@
 namespace installer {
 
 std::string numberedCopyLine(int number, std::string_view folder) {
-  return "#" + std::to_string(number) + ": " + std::string(folder);
+  std::string line = "#";
+  line += std::to_string(number);
+  line += ": ";
+  line += folder;
+  return line;
 }
 
 std::string_view copyPathOfLine(std::string_view line) {

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the maker's icon (maker.ico): a rounded blue tile with a white
-lightning bolt, at 16, 32 and 48 pixels, 32-bit colour with an alpha channel.
-Run it again after changing the drawing; the .ico is kept in the tree so the
-build needs nothing beyond the resource compiler.
+"""Draws the installer's icons at 16, 32 and 48 pixels, 32-bit colour with an
+alpha channel: "maker" (maker.ico, the maker's icon the installer carries: a
+rounded blue tile with a white lightning bolt) and "sample" (the sample
+package's terminal.ico: a dark tile with green and red candles). Run it again
+after changing a drawing; the .ico files are kept in the tree so the build
+needs nothing beyond the resource compiler.
 
-    python3 draw_maker_icon.py maker.ico
+    python3 draw_icon.py maker installer/ui/icons/maker.ico
+    python3 draw_icon.py sample demo/sample-package/terminal.ico
 """
 import struct
 import sys
@@ -36,7 +39,31 @@ def inside_tile(x, y, margin, radius):
     return (x - cx) ** 2 + (y - cy) ** 2 <= radius ** 2
 
 
-def pixel(size, px, py):
+# Candles of the sample icon: (left, right, body top, body bottom, wick top,
+# wick bottom, colour), in the 0..1 square.
+CANDLES = [(0.18, 0.34, 0.45, 0.75, 0.35, 0.85, (230, 70, 60)),
+           (0.42, 0.58, 0.30, 0.62, 0.18, 0.72, (40, 200, 90)),
+           (0.66, 0.82, 0.22, 0.45, 0.12, 0.58, (40, 200, 90))]
+
+
+def maker_colour(x, y, margin):
+    if inside_polygon(x, y, BOLT):
+        return 255, 255, 255
+    t = (y - margin) / (1 - 2 * margin)  # top-to-bottom blue gradient
+    return 20 + 10 * t, 110 - 50 * t, 210 - 60 * t
+
+
+def sample_colour(x, y, margin):
+    for left, right, top, bottom, wick_top, wick_bottom, colour in CANDLES:
+        middle = (left + right) / 2
+        if left <= x <= right and top <= y <= bottom:
+            return colour
+        if abs(x - middle) <= 0.025 and wick_top <= y <= wick_bottom:
+            return colour
+    return 30, 36, 48
+
+
+def pixel(size, px, py, colour_at):
     """Colour of one pixel as (r, g, b, a), averaged over sub-samples."""
     r = g = b = a = 0.0
     # The dialog shows the icon in a control a little under 32 pixels: keep a
@@ -48,12 +75,7 @@ def pixel(size, px, py):
             y = (py + (sy + 0.5) / SAMPLES) / size
             if not inside_tile(x, y, margin, 0.2):
                 continue
-            if inside_polygon(x, y, BOLT):
-                cr, cg, cb = 255, 255, 255
-            else:
-                # Top-to-bottom blue gradient.
-                t = (y - margin) / (1 - 2 * margin)
-                cr, cg, cb = 20 + 10 * t, 110 - 50 * t, 210 - 60 * t
+            cr, cg, cb = colour_at(x, y, margin)
             r, g, b, a = r + cr, g + cg, b + cb, a + 1
     n = SAMPLES * SAMPLES
     if a == 0:
@@ -61,7 +83,7 @@ def pixel(size, px, py):
     return round(r / a), round(g / a), round(b / a), round(255 * a / n)
 
 
-def image(size):
+def image(size, colour_at):
     """One icon image: BITMAPINFOHEADER, bottom-up BGRA rows, AND mask."""
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
     rows = []
@@ -71,7 +93,7 @@ def image(size):
         row = bytearray()
         bits = bytearray(mask_stride)
         for px in range(size):
-            r, g, b, a = pixel(size, px, py)
+            r, g, b, a = pixel(size, px, py, colour_at)
             row += bytes((b, g, r, a))
             if a == 0:
                 bits[px // 8] |= 0x80 >> (px % 8)
@@ -81,15 +103,18 @@ def image(size):
 
 
 def main():
+    if len(sys.argv) != 3 or sys.argv[1] not in ("maker", "sample"):
+        sys.exit("usage: draw_icon.py maker|sample OUT.ico")
+    colour_at = maker_colour if sys.argv[1] == "maker" else sample_colour
     sizes = (16, 32, 48)
-    images = [image(s) for s in sizes]
+    images = [image(s, colour_at) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, data in zip(sizes, images):
         out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     out += b"".join(images)
-    with open(sys.argv[1] if len(sys.argv) > 1 else "maker.ico", "wb") as f:
+    with open(sys.argv[2], "wb") as f:
         f.write(out)
 
 
