@@ -11,6 +11,7 @@
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
 #include "installer/ui/install_dialog.h"
+#include "installer/web/web_pages.h"
 #include "installer/ui/progress_window.h"
 
 namespace installer {
@@ -46,6 +47,7 @@ MainSequenceSteps installerSteps() {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
   steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, "MessageUrl1", "", true); };
+  steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath) == 1; };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
   steps.openSuccessPage = openSuccessPage;

@@ -8,6 +8,7 @@
 #include "installer/main/tests/marvolt_runner.h"
 #include "installer/ui/maker_site.h"
 #include "installer/ui/resource.h"
+#include "testing/http/http_control.h"
 #include "testing/recorder/shell_open.h"
 #include "testing/support/registry_entries.h"
 #include "testing/terminal/test_terminal.h"
@@ -411,6 +412,44 @@ TEST(InstallDialog, ThousandAndOneCopiesInstallIntoTheFirstThousand) {
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) done += installed(lines[i]);
   EXPECT_EQ(done, 1000);
   EXPECT_FALSE(installed(last)) << "the 1001st selected line is left out";
+}
+
+// The advert page comes from the advert server, the test web server here.
+// Wine's browser control cannot render a page on this machine, but it asks
+// the server for it, and the placeholder names the address it was given.
+TEST(InstallDialog, AdvertAsksTheServerForInfoIdAndNothingForZero) {
+  const std::string adverts = "/adverts/htmladvert.aspx";
+  const struct {
+    const char* info;
+    int infoId;  // 0: no advert
+  } cases[] = {{"", 1000}, {"[Info]\r\nInfoId=77\r\n", 77}, {"[Info]\r\nInfoId=0\r\n", 0},
+               {"[Info]\r\nInfoId=-5\r\n", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.info);
+    const std::size_t before = test_http::requests(adverts).size();
+    Package package;
+    addExpert(package, std::string(kPackageIni) + c.info);
+    DialogRun run(package);
+    ASSERT_NE(run.dialog.window, nullptr);
+    const std::string wanted = c.infoId > 0 ? adverts + "?sid=" + std::to_string(c.infoId) + "&data2=12" : "";
+    char shown[512] = {};
+    GetWindowTextA(run.control(IDC_ADVERT), shown, sizeof shown);
+    EXPECT_EQ(shown, wanted.empty() ? "" : "http://localhost" + wanted);
+    if (!wanted.empty()) {
+      EXPECT_TRUE(waitUntil(
+          [&] {
+            const auto seen = test_http::requests(adverts);
+            return std::any_of(seen.begin() + std::min(before, seen.size()), seen.end(),
+                               [&](const test_http::Received& r) { return r.path() == wanted; });
+          },
+          20000))
+          << "no request for " << wanted;
+    }
+    ASSERT_TRUE(robot::pressEscape(run.dialog.window));
+    EXPECT_TRUE(run.finish().dialogs.empty());
+    // The installer has ended: a request it did not make by now never comes.
+    if (wanted.empty()) EXPECT_EQ(test_http::requests(adverts).size(), before);
+  }
 }
 
 // What a person sees: the package's caption and labels, its icon, the

@@ -1,0 +1,118 @@
+#include "installer/web/browser_host.h"
+
+#include <mutex>
+
+#include "terminal/win_handles.h"
+
+namespace installer {
+
+namespace {
+
+using AtlAxWinInitFn = BOOL(WINAPI*)();
+using AtlAxCreateControlFn = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**);
+using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+
+struct AtlHosting {
+  AtlAxWinInitFn winInit = nullptr;
+  AtlAxCreateControlFn createControl = nullptr;
+  AtlAxGetControlFn getControl = nullptr;
+};
+
+// From the system folder and nowhere else. Where the loader does not know the
+// search flag (Windows 7 without its update), the full path does the same.
+HMODULE loadSystemLibrary(const wchar_t* name) {
+  HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  return LoadLibraryExW((std::wstring(folder, length) + L"\\" + name).c_str(), nullptr,
+                        LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Loaded once and kept: the host windows' procedures live in it.
+const AtlHosting& atlHosting() {
+  static AtlHosting hosting;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    FileSystemRedirectionOn redirected;
+    const HMODULE atl = loadSystemLibrary(L"atl.dll");
+    if (!atl) return;
+    hosting.winInit = reinterpret_cast<AtlAxWinInitFn>(GetProcAddress(atl, "AtlAxWinInit"));
+    hosting.createControl =
+        reinterpret_cast<AtlAxCreateControlFn>(GetProcAddress(atl, "AtlAxCreateControl"));
+    hosting.getControl = reinterpret_cast<AtlAxGetControlFn>(GetProcAddress(atl, "AtlAxGetControl"));
+  });
+  return hosting;
+}
+
+}  // namespace
+
+std::wstring ansiToWide(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
+
+bool initControlHosting() {
+  const AtlHosting& atl = atlHosting();
+  if (!atl.winInit || !atl.createControl || !atl.getControl) return false;
+  FileSystemRedirectionOn redirected;
+  return atl.winInit() != FALSE;
+}
+
+HRESULT createBrowserIn(HWND placeholder, const std::wstring& url, IWebBrowser2** browser) {
+  *browser = nullptr;
+  const AtlHosting& atl = atlHosting();
+  if (!atl.createControl || !atl.getControl) return E_FAIL;
+  FileSystemRedirectionOn redirected;
+  terminal::ComPtr<IUnknown> container;
+  const HRESULT created = atl.createControl(url.c_str(), placeholder, nullptr, container.put());
+  if (FAILED(created)) return created;
+  SetWindowTextW(placeholder, url.c_str());
+  // The host window gives the control itself; the container object does not
+  // answer for it everywhere.
+  terminal::ComPtr<IUnknown> control;
+  if (FAILED(atl.getControl(placeholder, control.put())) || !control) return S_OK;
+  control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(browser));
+  return S_OK;
+}
+
+void showWebPageIn(HWND placeholder, const std::string& url) {
+  if (!placeholder || url.empty() || !initControlHosting()) return;
+  IWebBrowser2* browser = nullptr;
+  createBrowserIn(placeholder, ansiToWide(url), &browser);
+  if (browser) browser->Release();  // the host window keeps the control
+}
+
+// Switching redirection off first captures the state to go back to; the
+// system then keeps it on until the revert.
+FileSystemRedirectionOn::FileSystemRedirectionOn() {
+#ifndef _WIN64
+  using Disable = BOOL(WINAPI*)(PVOID*);
+  using Enable = BOOLEAN(WINAPI*)(BOOLEAN);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  auto disable = reinterpret_cast<Disable>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+  auto enable = reinterpret_cast<Enable>(GetProcAddress(kernel, "Wow64EnableWow64FsRedirection"));
+  BOOL wow64 = FALSE;
+  if (!disable || !enable || !IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return;
+  if (!disable(&previous_)) return;
+  switched_ = true;
+  enable(TRUE);
+#endif
+}
+
+FileSystemRedirectionOn::~FileSystemRedirectionOn() {
+#ifndef _WIN64
+  if (!switched_) return;
+  using Revert = BOOL(WINAPI*)(PVOID);
+  auto revert = reinterpret_cast<Revert>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection"));
+  if (revert) revert(previous_);
+#endif
+}
+
+}  // namespace installer
