@@ -1,5 +1,8 @@
 // The install dialog of a real Marvolt.exe started with no command line, as a
 // double click starts it; the robot is the person at the dialog.
+#include <windows.h>
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -322,6 +325,40 @@ TEST(InstallDialog, FindMt4SelectsAnEqualLineOrAddsTheFolder) {
   ASSERT_TRUE(robot::pressEscape(run.dialog.window));
   EXPECT_TRUE(run.finish().dialogs.empty());
   terminal.quit();
+}
+
+TEST(InstallDialog, FindMt4CancelledOrNotACopyAddsNothing) {
+  TempDir dir{"dlg"};
+  const std::string plain = dir / "Plain";
+  testing_support::makeFolders(plain);
+  Package package;
+  addExpert(package);
+  DialogRun run(package);
+  ASSERT_NE(run.dialog.window, nullptr);
+  ASSERT_TRUE(run.lines().empty()) << "this machine has copies of its own";
+
+  ASSERT_TRUE(run.click("Find MT4"));
+  auto browser = run.nextWindow();
+  ASSERT_TRUE(browser);
+  HWND tree = FindWindowExA(browser->window, nullptr, "SysTreeView32", nullptr);
+  ASSERT_TRUE(waitUntil([&] { return SendMessageA(tree, TVM_GETCOUNT, 0, 0) > 0; }, 20000));
+  ASSERT_TRUE(robot::clickButton(*browser, "Cancel"));
+  ASSERT_TRUE(waitUntil([&] { return !IsWindow(browser->window); }, 10000));
+
+  ASSERT_TRUE(run.findMt4(plain));
+  const auto message = run.nextWindow();
+  ASSERT_TRUE(message) << "no message for a folder without experts";
+  EXPECT_EQ(message->caption, "Not MT4");
+  EXPECT_EQ(message->owner, run.dialog.window);
+  EXPECT_EQ(message->style & MB_ICONMASK, UINT(MB_ICONWARNING)) << robot::styleText(message->style);
+  ASSERT_TRUE(robot::clickButton(*message, "OK"));
+  // The browse ends with the message: nothing is added after it.
+  ASSERT_TRUE(waitUntil([&] { return !IsWindow(message->window); }, 10000));
+  EXPECT_TRUE(run.lines().empty());
+  EXPECT_FALSE(run.installEnabled());
+
+  ASSERT_TRUE(robot::pressEscape(run.dialog.window));
+  EXPECT_TRUE(run.finish().dialogs.empty());
 }
 
 TEST(InstallDialog, SelectAllAndInvert) {
