@@ -99,6 +99,21 @@ int pixelsOf(HWND control, COLORREF colour) {
   return n;
 }
 
+// A running copy whose window title begins with a number, and a copy known
+// only from the program list: a numbered line and a bare line.
+struct NumberedAndBareCopies {
+  NumberedAndBareCopies(const std::string& numberedName, const std::string& title, const std::string& bareName)
+      : numbered(test_terminal::makeCopyFolder(dir / numberedName)), bare(makeCopy(dir / bareName)) {
+    started = terminal.start(numbered, title) && registry.uninstallEntry("MarvoltDialog" + bareName, bare + "\\Uninstall.exe");
+  }
+  ~NumberedAndBareCopies() { terminal.quit(); }
+  TempDir dir{"dlg"};
+  const std::string numbered, bare;
+  test_terminal::TestTerminal terminal;
+  RegistryEntries registry;
+  bool started = false;
+};
+
 // One run of Marvolt.exe without a command line, from its install dialog on.
 class DialogRun {
  public:
@@ -224,13 +239,9 @@ TEST(InstallDialog, OneLineOpensSelectedTwoOrMoreNoneSelected) {
 }
 
 TEST(InstallDialog, InstallWithoutSelectionAsksThenTwoCopiesAreInstalled) {
-  TempDir dir{"dlg"};
-  const std::string numbered = test_terminal::makeCopyFolder(dir / "A");
-  const std::string bare = makeCopy(dir / "B");
-  test_terminal::TestTerminal terminal;
-  ASSERT_TRUE(terminal.start(numbered, "2: Demo account"));
-  RegistryEntries registry;
-  ASSERT_TRUE(registry.uninstallEntry("MarvoltDialogBare", bare + "\\Uninstall.exe"));
+  NumberedAndBareCopies copies("A", "2: Demo account", "B");
+  ASSERT_TRUE(copies.started) << GetLastError();
+  const std::string &numbered = copies.numbered, &bare = copies.bare;
   Package package;
   addExpert(package);
   DialogRun run(package);
@@ -257,7 +268,6 @@ TEST(InstallDialog, InstallWithoutSelectionAsksThenTwoCopiesAreInstalled) {
   EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
   EXPECT_TRUE(installed(numbered)) << "the numbered line's folder follows its \"#2: \"";
   EXPECT_TRUE(installed(bare));
-  terminal.quit();
 }
 
 // The install worker stops at the first copy that fails: with the later line's
@@ -486,7 +496,9 @@ TEST(InstallDialog, AdvertAsksTheServerForInfoIdAndNothingForZero) {
     ASSERT_TRUE(robot::pressEscape(run.dialog.window));
     EXPECT_TRUE(run.finish().dialogs.empty());
     // The installer has ended: a request it did not make by now never comes.
-    if (wanted.empty()) EXPECT_EQ(test_http::requests(adverts).size(), before);
+    if (wanted.empty()) {
+      EXPECT_EQ(test_http::requests(adverts).size(), before);
+    }
   }
 }
 
@@ -494,20 +506,16 @@ TEST(InstallDialog, AdvertAsksTheServerForInfoIdAndNothingForZero) {
 // maker's icon and link; the link opens the maker's site. The screenshot is
 // kept for a person to look at.
 TEST(InstallDialog, CaptionLabelsIconsAndTheMakersLink) {
-  TempDir dir{"dlg"};
-  const std::string numbered = test_terminal::makeCopyFolder(dir / "MetaTrader 4 Live");
-  const std::string bare = makeCopy(dir / "MetaTrader 4 Demo");
-  test_terminal::TestTerminal terminal;
-  ASSERT_TRUE(terminal.start(numbered, "1234567: Live account"));
-  RegistryEntries registry;
-  ASSERT_TRUE(registry.uninstallEntry("MarvoltDialogLook", bare + "\\Uninstall.exe"));
+  NumberedAndBareCopies copies("MetaTrader 4 Live", "1234567: Live account", "MetaTrader 4 Demo");
+  ASSERT_TRUE(copies.started) << GetLastError();
+  const std::string &numbered = copies.numbered, &bare = copies.bare;
   constexpr COLORREF kProductColour = RGB(0, 160, 60);
   Package package;
   addExpert(package, std::string(kPackageIni) +
-                                      "[Info]\r\nCaption=Trend Tools 2.1\r\nInfoId=0\r\n"
-                                      "[Text]\r\nDialogText1=Pick the copies.~Then click Install.\r\n"
-                                      "DialogText2=Copies found\r\nDialogText3=Browse...\r\nDialogText4=Go\r\n"
-                                      "DialogText5=All\r\nDialogText6=\r\n");
+                         "[Info]\r\nCaption=Trend Tools 2.1\r\nInfoId=0\r\n"
+                         "[Text]\r\nDialogText1=Pick the copies.~Then click Install.\r\n"
+                         "DialogText2=Copies found\r\nDialogText3=Browse...\r\nDialogText4=Go\r\n"
+                         "DialogText5=All\r\nDialogText6=\r\n");
   package.addFile("terminal.ico", solidIcon(kProductColour));
   test_terminal::ShellOpenRecorder browser;
   DialogRun run(package, "Trend Tools 2.1");
@@ -562,7 +570,6 @@ TEST(InstallDialog, CaptionLabelsIconsAndTheMakersLink) {
 
   ASSERT_TRUE(robot::pressEscape(run.dialog.window));
   EXPECT_TRUE(run.finish().dialogs.empty());
-  terminal.quit();
 }
 
 }  // namespace
