@@ -6,14 +6,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "testing/support/clock.h"
+
 namespace bench {
 
-inline long long nowMicroseconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
-}
+using testing_support::nowMicroseconds;
 
 struct Percentiles {
   double median, p99;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "terminal/tick_message.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -117,7 +118,7 @@ int main() {
   terminal.autoDrain(0, r);
   const int s = startSender("BenchWake");
   HWND chart = terminal.chart(0);
-  const UINT tick = RegisterWindowMessageA("MetaTrader4_Internal_Message");
+  const UINT tick = RegisterWindowMessageA(terminal::kTickMessageName);
   constexpr int kRounds = 300;
   auto measure = [&](auto&& wake) {
     std::vector<double> samples;

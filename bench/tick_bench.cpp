@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "terminal/tick_message.h"
+#include "testing/support/clock.h"
+
 namespace {
 
 using Setup = int(__stdcall*)(int, int);
@@ -14,12 +17,7 @@ using Remove = int(__stdcall*)(int);
 UINT tickMessage;
 std::vector<long long> arrivals;
 
-long long nowMicroseconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
-}
+using testing_support::nowMicroseconds;
 
 LRESULT CALLBACK chartProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == tickMessage) {
@@ -63,7 +61,7 @@ int main(int argc, char** argv) {
   }
   auto setup = reinterpret_cast<Setup>(GetProcAddress(library, "SetupTimedTicks"));
   auto remove = reinterpret_cast<Remove>(GetProcAddress(library, "RemoveTimedTicks"));
-  tickMessage = RegisterWindowMessageA("MetaTrader4_Internal_Message");
+  tickMessage = RegisterWindowMessageA(terminal::kTickMessageName);
   WNDCLASSA cls = {};
   cls.lpfnWndProc = chartProc;
   cls.hInstance = GetModuleHandleA(nullptr);

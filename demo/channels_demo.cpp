@@ -40,7 +40,7 @@ int main() {
   receiver.callInt("LM_ReleaseReceiver", {Arg::i(r)});
   sender.callInt("LM_ReleaseSender", {Arg::i(s)});
 
-  std::printf("\ninternet channel \"Signals\" through the test hub (server 0: localhost)\n");
+  std::printf("\ninternet channel \"Signals\" through the test hub (server 0, the local test hub)\n");
   namespace hub = test_http::hub;
   if (!hub::addUser("demo", "demo password")) {
     std::printf("the test hub does not answer\n");

@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Checks the shipped i686 binaries as the terminal and Windows will see them.
 
-check-binaries.py --exe Marvolt.exe [--dll Lumarel.dll --exports exports.def]
+check-binaries.py --exe Marvolt.exe [--dll Lumarel.dll --exports exports.def
+                  [--stdcall-def Lumarel.stdcall.def --declared Lumarel.mqh]]
 
 Marvolt.exe: PE32 for i386, a GUI program, a manifest that asks for
 requireAdministrator and version 6 of the common controls. Lumarel.dll: PE32
 for i386, exactly the exports listed in the module-definition file, by plain
-names. Both: no DLL outside the Windows system DLLs.
+names, each taking off the stack as many argument bytes as the MQL4 import
+declaration pushes (the sizes written at link time, against the #import
+block of the MQL4 include). Both: no DLL outside the Windows system DLLs,
+ASLR (DYNAMICBASE) and DEP (NXCOMPAT) on, a version resource.
 """
+import re
 import argparse
 import struct
 import sys
@@ -134,11 +139,108 @@ def check_common(pe, problems):
             problems.append("%s: needs %s, which is not a Windows system DLL" % (pe.path, dll))
 
 
+# Bytes an MQL4 argument of each type takes on a 32-bit terminal's stack.
+# Arrays, references and strings go as one pointer.
+MQL4_ARGUMENT_BYTES = {
+    "bool": 4, "char": 4, "uchar": 4, "short": 4, "ushort": 4, "int": 4, "uint": 4,
+    "color": 4, "float": 4, "long": 8, "ulong": 8, "datetime": 8, "double": 8,
+}
+DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
+DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+RT_VERSION = 16
+
+
+def declared_imports(mqh_path, library):
+    """name -> (argument bytes, declaration) of the #import block of library."""
+    text = re.sub(r"//[^\n]*", "", open(mqh_path, encoding="utf-8", errors="replace").read())
+    found, block = {}, None
+    for part in re.split(r'(#import(?:[ \t]+"[^"]*")?)', text):
+        if part.startswith("#import"):
+            block = part
+            continue
+        if block != '#import "%s"' % library:
+            continue
+        for declaration in part.split(";"):
+            declaration = " ".join(declaration.split())
+            m = re.fullmatch(r"(?:\w+\s+)+?(\w+)\s*\((.*)\)", declaration)
+            if not m:
+                continue
+            size = 0
+            for parameter in filter(None, (p.split("=")[0].strip() for p in m.group(2).split(","))):
+                if "&" in parameter or "[" in parameter:
+                    size += 4
+                    continue
+                words = parameter.replace("const ", "").split()
+                kind = words[0] if words else ""
+                size += 4 if kind == "string" else MQL4_ARGUMENT_BYTES.get(kind, -10000)
+            found[m.group(1)] = (size, declaration)
+    return found
+
+
+def stdcall_sizes(def_path):
+    """name -> argument bytes (None where the export is not stdcall)."""
+    sizes = {}
+    for name in expected_exports(def_path):
+        base, _, bytes_ = name.partition("@")
+        sizes[base] = int(bytes_) if bytes_ else None
+    return sizes
+
+
+def check_argument_sizes(dll, exported, stdcall_def, mqh, problems):
+    before = len(problems)
+    linked = stdcall_sizes(stdcall_def)
+    declared = declared_imports(mqh, "Lumarel.dll")
+    for name in sorted(set(exported) | set(declared)):
+        if name not in declared:
+            problems.append("%s: export %s has no declaration in %s" % (dll, name, mqh))
+            continue
+        size, declaration = declared[name]
+        if size < 0:
+            problems.append("%s: %s: an argument type of unknown size" % (mqh, declaration))
+        elif name not in exported:
+            problems.append("%s: %s is declared in %s but not exported" % (dll, name, mqh))
+        elif linked.get(name) is None:
+            problems.append("%s: export %s is not a stdcall function" % (dll, name))
+        elif linked[name] != size:
+            problems.append("%s: export %s takes %d bytes of arguments, its MQL4 declaration %r pushes %d" %
+                            (dll, name, linked[name], declaration, size))
+    if len(problems) == before:
+        print("%s: every export takes the argument bytes its MQL4 declaration pushes" % dll)
+
+
+def dll_characteristics(pe):
+    opt = struct.unpack_from("<I", pe.data, 0x3C)[0] + 24
+    return struct.unpack_from("<H", pe.data, opt + 70)[0]
+
+
+def resource_types(pe):
+    rva, _ = pe.dirs[2] if len(pe.dirs) > 2 else (0, 0)
+    if not rva:
+        return set()
+    at = pe.offset(rva)
+    named, ids = struct.unpack_from("<HH", pe.data, at + 12)
+    return {struct.unpack_from("<I", pe.data, at + 16 + 8 * i)[0] for i in range(named + ids)}
+
+
+def check_hardening_and_version(pe, problems):
+    flags = dll_characteristics(pe)
+    if not flags & DLLCHARACTERISTICS_DYNAMIC_BASE:
+        problems.append("%s: DYNAMICBASE (ASLR) is off" % pe.path)
+    elif not pe.dirs[5][0]:
+        problems.append("%s: DYNAMICBASE without relocations: it cannot be moved" % pe.path)
+    if not flags & DLLCHARACTERISTICS_NX_COMPAT:
+        problems.append("%s: NXCOMPAT (DEP) is off" % pe.path)
+    if RT_VERSION not in resource_types(pe):
+        problems.append("%s: no VERSIONINFO resource" % pe.path)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe")
     parser.add_argument("--dll")
     parser.add_argument("--exports")
+    parser.add_argument("--stdcall-def")
+    parser.add_argument("--declared")
     args = parser.parse_args()
     problems = []
     if args.exe:
@@ -151,6 +253,7 @@ def main():
             problems.append("%s: the manifest does not ask for requireAdministrator" % args.exe)
         if 'name="Microsoft.Windows.Common-Controls"' not in manifest or 'version="6.0.0.0"' not in manifest:
             problems.append("%s: the manifest does not ask for common controls 6" % args.exe)
+        check_hardening_and_version(pe, problems)
         print("%s: PE32 i386, GUI, imports %s" % (args.exe, ", ".join(sorted(set(pe.imports())))))
     if args.dll:
         pe = Pe(args.dll)
@@ -166,6 +269,9 @@ def main():
         for n in names:
             if "@" in n:
                 problems.append("%s: export %s is decorated" % (args.dll, n))
+        check_hardening_and_version(pe, problems)
+        if args.stdcall_def and args.declared:
+            check_argument_sizes(args.dll, names, args.stdcall_def, args.declared, problems)
         print("%s: PE32 i386 DLL, %d exports: %s" % (args.dll, len(names), " ".join(sorted(names))))
     for p in problems:
         print("check-binaries: " + p, file=sys.stderr)

@@ -1,13 +1,9 @@
 #include "channels/frame/library.h"
 
-// At process attach the library loads its own file once more and never frees
-// that reference: the terminal unloads the library when its last importing
-// program goes, but a tick thread may still be running in its code.
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    char path[260] = {};
-    const DWORD got = GetModuleFileNameA(instance, path, sizeof path);
-    if (got > 0 && got < sizeof path) LoadLibraryA(path);
-  }
+// At process attach the library pins itself for the rest of the process: the
+// terminal unloads the library when its last importing program goes, but a
+// tick or receiver thread may still be running in its code.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) lumarel::pinLibrary();
   return TRUE;
 }

@@ -5,23 +5,21 @@
 namespace lumarel {
 
 namespace {
-// Two racing first calls may both take a reference, which is harmless.
+// Set only once the pin has taken: a failed pin is tried again by the next
+// thread that needs it.
 std::atomic<bool> libraryPinned{false};
 }  // namespace
 
-HMODULE ownModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&ownModule), &module);
-  return module;
-}
-
+// The module is found by an address inside it, never by its path: a path may
+// hold characters outside the system code page or pass 260 characters. The
+// loader takes no new reference under the pin, so this is also safe at
+// process attach, under the loader lock.
 void pinLibrary() {
   if (libraryPinned.load()) return;
-  char path[260] = {};
-  const DWORD got = GetModuleFileNameA(ownModule(), path, sizeof path);
-  if (got > 0 && got < sizeof path) LoadLibraryA(path);
-  libraryPinned.store(true);
+  HMODULE module = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCWSTR>(&pinLibrary), &module))
+    libraryPinned.store(true);
 }
 
 }  // namespace lumarel

@@ -20,7 +20,9 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 
 int readDecimal(std::string_view text) {
   std::size_t at = 0;
-  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  // LF counts as a blank: a hub that ends its lines with CR LF puts one
+  // before every id after the first.
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n')) ++at;
   bool negative = false;
   if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
   long long value = 0;
@@ -61,8 +63,11 @@ ReceiveVerdict readReceiveAnswer(std::string_view answer, int lastSeenId) {
   verdict.code = hub_code::kSuccess;
   std::size_t line = answer.find('\r') + 1;
   if (line == answer.size()) return verdict;  // no lines
+  // The next TAB at or after the line's start, kept from line to line: lines
+  // without a TAB must not each search the rest of the answer again.
+  std::size_t tab = 0;
   for (;;) {
-    const std::size_t tab = answer.find('\t', line);
+    if (tab < line) tab = answer.find('\t', line);
     if (tab == std::string_view::npos) {
       verdict.code = hub_code::kLineWithoutTab;
       break;
@@ -71,10 +76,13 @@ ReceiveVerdict readReceiveAnswer(std::string_view answer, int lastSeenId) {
     const int id = readDecimal(answer.substr(line, lineEnd - line));
     if (id != 0) {
       if (id > verdict.highestId) verdict.highestId = id;
-      const std::size_t secondTab = answer.find('\t', tab + 1);
-      if (id != lastSeenId && tab < lineEnd && secondTab < lineEnd) {
-        if (verdict.messageCount++ > 0) verdict.messages += '\t';
-        verdict.messages.append(answer.substr(secondTab + 1, lineEnd - secondTab - 1));
+      if (id != lastSeenId && tab < lineEnd) {
+        const std::string_view rest = answer.substr(tab + 1, lineEnd - tab - 1);
+        const std::size_t secondTab = rest.find('\t');
+        if (secondTab != std::string_view::npos) {
+          if (verdict.messageCount++ > 0) verdict.messages += '\t';
+          verdict.messages.append(rest.substr(secondTab + 1));
+        }
       }
     }
     if (lineEnd == answer.size()) break;

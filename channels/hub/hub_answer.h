@@ -32,7 +32,7 @@ inline constexpr int kHubError = 999;
 inline constexpr int kErrorWaitNumber = 1000;   // the receiver pauses up to 30 s
 inline constexpr int kFinalErrorNumber = 2000;  // and above: the session is over
 
-// A decimal integer at the start of text: blanks (space, TAB) and a sign
+// A decimal integer at the start of text: blanks (space, TAB, LF) and a sign
 // allowed, reading stops at the first other character, no digits give 0, and
 // a number beyond the range of int is held at its bound.
 int readDecimal(std::string_view text);

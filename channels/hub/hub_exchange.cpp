@@ -1,8 +1,8 @@
 #include "channels/hub/hub_exchange.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "channels/hub/md5.h"
 #include "terminal/win_text.h"
@@ -49,13 +49,18 @@ int exchange(HINTERNET request, const HubIdentity& identity, std::string_view bo
   return 0;
 }
 
-// Reads size bytes that the client reported available; false when nothing came.
+// Reads up to size bytes that the client reported available, never past
+// kMaxHubAnswerBytes in all; false when nothing came.
 bool readChunk(HINTERNET request, DWORD size, std::string& into) {
-  std::vector<char> chunk(size);
+  const std::size_t room = kMaxHubAnswerBytes - std::min(into.size(), kMaxHubAnswerBytes);
+  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, room));
+  if (wanted == 0) return false;
+  const std::size_t at = into.size();
+  into.resize(at + wanted);
   DWORD read = 0;
-  if (!WinHttpReadData(request, chunk.data(), size, &read) || read == 0) return false;
-  into.append(chunk.data(), read);
-  return true;
+  const bool ok = WinHttpReadData(request, into.data() + at, wanted, &read) && read != 0;
+  into.resize(at + (ok ? read : 0));
+  return ok;
 }
 
 }  // namespace
@@ -129,14 +134,24 @@ ReceiveExchange receiveFromHub(HINTERNET client, const HubIdentity& identity, in
     result.failure = hub_code::kNoBody;
     return result;
   }
+  if (available > kMaxHubAnswerBytes) {
+    result.failure = hub_code::kReadFailed;
+    return result;
+  }
   std::string answer;
   if (!readChunk(open.request.get(), available, answer)) {
     result.failure = hub_code::kReadFailed;
     return result;
   }
-  // The rest, chunk after chunk, until the client has no more.
-  while (WinHttpQueryDataAvailable(open.request.get(), &available) && available > 0)
+  // The rest, chunk after chunk, until the client has no more. An answer
+  // that passes the limit is not read on: it gives 8, as a failed read.
+  while (WinHttpQueryDataAvailable(open.request.get(), &available) && available > 0) {
+    if (answer.size() + available > kMaxHubAnswerBytes) {
+      result.failure = hub_code::kReadFailed;
+      return result;
+    }
     if (!readChunk(open.request.get(), available, answer)) break;
+  }
   result.answer = readReceiveAnswer(answer, lastSeenId);
   return result;
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,12 @@ HINTERNET openHubClient();
 std::wstring passwordDigest(std::wstring_view password);
 // "Zelk-Version", "Zelk-Username" and "Zelk-Password" lines, each ending CR LF.
 std::wstring buildHubHeaders(std::wstring_view user, std::wstring_view password);
+
+// The most of an answer the library reads: ample for short texts, and the
+// bound on what a hub, a proxy or anyone on the plain-HTTP path can make a
+// 32-bit terminal hold. A receive answer past it gives code 8 (a failed read);
+// of a send answer only what is there at the first read, up to this, is examined.
+inline constexpr std::size_t kMaxHubAnswerBytes = std::size_t{1} << 20;
 
 // Posts one message; a failing step gives its code (2 to 8).
 SendVerdict sendToHub(HINTERNET client, const HubIdentity& identity, std::string_view message);

@@ -32,21 +32,19 @@ using namespace lumarel;
 LUMAREL_EXPORT int LUMAREL_API LM_StartSendInternetMessages(int window, int server, const char* channel,
                                                             const char* user, const char* password,
                                                             int option) noexcept {
-  try {
+  return guarded(0, [&] {
     auto sender = std::make_shared<InternetSender>();
     if (!readHubStart(window, server, channel, user, password, sender->window, sender->identity)) return 0;
     sender->http.reset(openHubClient());
     if (!sender->http) return 0;
     sender->option = option;
     return internetSenders.add(std::move(sender));
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_SendInternetMessage(int handle, char* message) noexcept {
   if (!message || !*message) return hub_code::kEmptyMessage;
-  try {
+  return guarded(-1, [&] {
     auto sender = internetSenders.find(handle);
     if (!sender) return -1;
     if (sender->terminated) return hub_code::kTerminated;
@@ -56,25 +54,23 @@ LUMAREL_EXPORT int LUMAREL_API LM_SendInternetMessage(int handle, char* message)
     if (verdict.terminated) sender->terminated = 1;
     sender->lastError = verdict.code;
     return verdict.code;
-  } catch (...) {
-    return -1;
-  }
+  });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_EndSendInternetMessages(int handle) noexcept {
-  try {
-    return internetSenders.remove(handle) ? 1 : -1;
-  } catch (...) {
-    return 0;
-  }
+  return guarded(0, [&] { return internetSenders.remove(handle) ? 1 : -1; });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_IsInternetSendSessionTerminated(int handle) noexcept {
-  auto sender = internetSenders.find(handle);
-  return sender ? sender->terminated.load() : -1;
+  return guarded(-1, [&] {
+    auto sender = internetSenders.find(handle);
+    return sender ? sender->terminated.load() : -1;
+  });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_GetLastInternetSendError(int handle) noexcept {
-  auto sender = internetSenders.find(handle);
-  return sender ? sender->lastError.load() : -1;
+  return guarded(-1, [&] {
+    auto sender = internetSenders.find(handle);
+    return sender ? sender->lastError.load() : -1;
+  });
 }

@@ -36,7 +36,7 @@ class ChannelBlock {
   void terminateQueue();
 
  private:
-  char* queue() const { return reinterpret_cast<char*>(bytes_ + kQueueOffset); }
+  char* messageQueue() const { return reinterpret_cast<char*>(bytes_ + kQueueOffset); }
   unsigned char* bytes_;
 };
 

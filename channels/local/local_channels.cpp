@@ -16,16 +16,26 @@ namespace {
 
 constexpr DWORD kMutexWaitMs = 60000;
 
+// Flags of LM_SendMessage.
+constexpr int kReplaceQueue = 1;
+constexpr int kRequireReceiver = 2;
+
+// Results, as the MQL4 include names them.
+constexpr int kSent = 1;           // LM_SENT
+constexpr int kNoReceiver = -1;    // LM_NO_RECEIVER
+constexpr int kTooLong = -2;       // LM_TOO_LONG: not written, the receiver woken all the same
+constexpr int kSendFailed = 0;     // LM_SEND_FAILED
+constexpr int kNoChannel = -1;     // LM_NO_CHANNEL
+constexpr int kCheckFailed = -2;   // LM_CHECK_FAILED
+constexpr int kReleased = 1;
+constexpr int kReleaseNotLocked = -1;
+
 struct LocalChannel {
   terminal::UniqueHandle mapping;
   terminal::UniqueHandle mutex;
-  terminal::UniqueView view;
-  // The last text LM_GetMessages handed back: kept until the next call or the
-  // release, so a program polling on every tick does not grow the terminal.
-  std::mutex lastTextLock;
-  std::string lastText;
+  terminal::UniqueView block;  // all 32768 bytes, read/write
 
-  ChannelBlock block() const { return ChannelBlock(static_cast<unsigned char*>(view.get())); }
+  ChannelBlock shared() const { return ChannelBlock(static_cast<unsigned char*>(block.get())); }
 };
 
 HandleTable<LocalChannel> localChannels(HandleKind::LocalChannel);
@@ -38,7 +48,7 @@ class ChannelLock {
   explicit ChannelLock(const LocalChannel& channel) : channel_(channel) {
     const DWORD waited = WaitForSingleObject(channel.mutex.get(), kMutexWaitMs);
     owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    if (waited == WAIT_ABANDONED) channel.block().terminateQueue();
+    if (waited == WAIT_ABANDONED) channel.shared().terminateQueue();
   }
   ~ChannelLock() {
     if (owned_) ReleaseMutex(channel_.mutex.get());
@@ -52,14 +62,13 @@ class ChannelLock {
   bool owned_ = false;
 };
 
-struct ChannelState {
-  int length = -1;           // -1: the channel was made by this open
-  std::uint32_t receiver = 0;
-};
-
-std::unique_ptr<LocalChannel> openLocalChannel(const char* name, int window,
-                                               ChannelState* state = nullptr) {
-  if (state) *state = ChannelState{};
+// Creates or opens the channel `name`, registering `window` as its receiver
+// unless it is 0. wantLength, when given, receives -1 for a channel this call
+// made, else the pending length; wantReceiver the registered window.
+std::unique_ptr<LocalChannel> openLocalChannel(const char* name, int window, int* wantLength = nullptr,
+                                               std::uint32_t* wantReceiver = nullptr) {
+  if (wantLength) *wantLength = -1;
+  if (wantReceiver) *wantReceiver = 0;
   if (!name || !*name) return nullptr;
   const std::string shareName = std::string("MT4Share_") + name;
   const std::string mutexName = std::string("MT4FileMutex_") + name;
@@ -71,53 +80,44 @@ std::unique_ptr<LocalChannel> openLocalChannel(const char* name, int window,
   const bool isNew = GetLastError() != ERROR_ALREADY_EXISTS;
   channel->mutex.reset(CreateMutexA(nullptr, FALSE, mutexName.c_str()));
   if (!channel->mutex) return nullptr;
-  channel->view.reset(MapViewOfFile(channel->mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kChannelBlockSize));
-  if (!channel->view) return nullptr;
+  channel->block.reset(MapViewOfFile(channel->mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kChannelBlockSize));
+  if (!channel->block) return nullptr;
 
   if (isNew || window != 0) {
     // A new block comes from the paging file already zero-filled, so it is not
     // cleared again: a peer may have written into it since it was made.
     ChannelLock lock(*channel);
     if (!lock.owned()) return nullptr;
-    if (window != 0) channel->block().setReceiverWindow(static_cast<std::uint32_t>(window));
+    if (window != 0) channel->shared().setReceiverWindow(static_cast<std::uint32_t>(window));
   }
-  if (state) {
-    state->length = isNew ? -1 : static_cast<int>(channel->block().queueLength());
-    state->receiver = channel->block().receiverWindow();
-  }
+  if (wantLength) *wantLength = isNew ? -1 : static_cast<int>(channel->shared().queueLength());
+  if (wantReceiver) *wantReceiver = channel->shared().receiverWindow();
   return channel;
 }
 
-// 1 when closed; -1 when the receiver could not be cleared (still open).
+// kReleased when closed; kReleaseNotLocked when the receiver could not be
+// cleared (the handle stays open).
 int closeLocalChannel(LocalChannel& channel, bool clearReceiver) {
   if (clearReceiver) {
     ChannelLock lock(channel);
-    if (!lock.owned()) return -1;
-    channel.block().setReceiverWindow(0);
+    if (!lock.owned()) return kReleaseNotLocked;
+    channel.shared().setReceiverWindow(0);
   }
-  return 1;
+  return kReleased;
 }
 
 int startChannel(const char* name, int window) {
-  try {
-    auto channel = openLocalChannel(name, window);
-    if (!channel) return 0;
-    return localChannels.add(std::shared_ptr<LocalChannel>(std::move(channel)));
-  } catch (...) {
-    return 0;
-  }
+  auto channel = openLocalChannel(name, window);
+  if (!channel) return 0;
+  return localChannels.add(std::shared_ptr<LocalChannel>(std::move(channel)));
 }
 
 int releaseChannel(int handle, bool clearReceiver) {
-  try {
-    auto channel = localChannels.find(handle);
-    if (!channel) return 1;  // as for the handle 0
-    const int result = closeLocalChannel(*channel, clearReceiver);
-    if (result == 1) localChannels.remove(handle);
-    return result;  // the record closes its objects when its last user lets go
-  } catch (...) {
-    return 0;
-  }
+  auto channel = localChannels.find(handle);
+  if (!channel) return kReleased;  // as for the handle 0
+  const int result = closeLocalChannel(*channel, clearReceiver);
+  if (result == kReleased) localChannels.remove(handle);
+  return result;  // the record closes its objects when its last user lets go
 }
 
 }  // namespace
@@ -127,88 +127,78 @@ int releaseChannel(int handle, bool clearReceiver) {
 using namespace lumarel;
 
 LUMAREL_EXPORT int LUMAREL_API LM_StartSender(const char* channel) noexcept {
-  return startChannel(channel, 0);
+  return guarded(0, [&] { return startChannel(channel, 0); });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_StartReceiver(const char* channel, int window) noexcept {
-  if (window == 0) return 0;
-  return startChannel(channel, window);
+  return guarded(0, [&] { return window == 0 ? 0 : startChannel(channel, window); });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_ReleaseSender(int handle) noexcept {
-  return releaseChannel(handle, false);
+  return guarded(0, [&] { return releaseChannel(handle, false); });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_ReleaseReceiver(int handle) noexcept {
-  return releaseChannel(handle, true);
+  return guarded(0, [&] { return releaseChannel(handle, true); });
 }
 
-// 1 written; -2 not written because it did not fit (the receiver is woken all
-// the same, so that it drains the queue); -1 no receiver with requireReceiver;
-// 0 no channel or no lock.
 LUMAREL_EXPORT int LUMAREL_API LM_SendMessage(int handle, const char* message, int flags) noexcept {
-  constexpr int kReplaceQueue = 1, kRequireReceiver = 2;
-  try {
+  return guarded(kSendFailed, [&] {
     auto channel = localChannels.find(handle);
-    if (!channel) return 0;
+    if (!channel) return kSendFailed;
     std::uint32_t receiver = 0;
-    int result = 1;
+    int result = kSent;
     {
       ChannelLock lock(*channel);
-      if (!lock.owned()) return 0;
-      auto block = channel->block();
+      if (!lock.owned()) return kSendFailed;
+      auto block = channel->shared();
       receiver = block.receiverWindow();
-      if ((flags & kRequireReceiver) && receiver == 0) return -1;
+      if ((flags & kRequireReceiver) && receiver == 0) return kNoReceiver;
       if (block.append(message ? message : "", (flags & kReplaceQueue) != 0) == AppendResult::TooLong)
-        result = -2;
+        result = kTooLong;
     }
     // Posted after the lock is let go: the receiver runs at once and takes it.
-    if (receiver != 0) postTickMessage(windowFromInt(static_cast<int>(receiver)), 2, 1);
+    if (receiver != 0) postTickMessage(windowFromInt(static_cast<int>(receiver)), terminal::kMessagesWaiting);
     return result;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 LUMAREL_EXPORT const char* LUMAREL_API LM_GetMessages(int handle) noexcept {
-  try {
+  return guarded<const char*>(nullptr, [&]() -> const char* {
     auto channel = localChannels.find(handle);
     if (!channel) return nullptr;
     std::string text;
     {
       ChannelLock lock(*channel);
       if (!lock.owned()) return nullptr;
-      text = channel->block().take();
+      text = channel->shared().take();
     }
-    std::lock_guard<std::mutex> keep(channel->lastTextLock);
-    channel->lastText = std::move(text);
-    return channel->lastText.c_str();
-  } catch (...) {
-    return nullptr;
-  }
+    // One text per calling thread, kept until that thread's next call: another
+    // thread's take, or a release of the handle, never frees it under its caller.
+    thread_local std::string handedBack;
+    handedBack = std::move(text);
+    return handedBack.c_str();
+  });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_CheckChannel(const char* channel) noexcept {
-  try {
-    ChannelState state;
-    auto record = openLocalChannel(channel, 0, &state);
-    if (!record) return -2;
+  return guarded(kCheckFailed, [&] {
+    int length = kNoChannel;
+    auto record = openLocalChannel(channel, 0, &length);
+    if (!record) return kCheckFailed;
     closeLocalChannel(*record, false);
-    return state.length;
-  } catch (...) {
-    return -2;
-  }
+    return length;
+  });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_ChannelHasReceiver(const char* channel) noexcept {
-  try {
-    ChannelState state;
-    auto record = openLocalChannel(channel, 0, &state);
-    if (!record) return -2;
+  return guarded(kCheckFailed, [&] {
+    int length = kNoChannel;
+    std::uint32_t receiver = 0;
+    auto record = openLocalChannel(channel, 0, &length, &receiver);
+    if (!record) return kCheckFailed;
     closeLocalChannel(*record, false);
-    if (state.length == -1) return -1;
-    return state.receiver != 0 && IsWindow(windowFromInt(static_cast<int>(state.receiver))) ? 1 : 0;
-  } catch (...) {
-    return -2;
-  }
+    if (length == kNoChannel) return kNoChannel;
+    return receiver != 0 && IsWindow(windowFromInt(static_cast<int>(receiver))) ? 1 : 0;
+  });
 }

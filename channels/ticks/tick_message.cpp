@@ -2,10 +2,10 @@
 
 namespace lumarel {
 
-UINT tickMessageId() { return RegisterWindowMessageA(kTickMessageName); }
+UINT tickMessageId() { return RegisterWindowMessageA(terminal::kTickMessageName); }
 
-void postTickMessage(HWND window, WPARAM wParam, LPARAM lParam) {
-  PostMessageA(window, tickMessageId(), wParam, lParam);
+void postTickMessage(HWND window, terminal::TickParameters parameters) {
+  PostMessageA(window, tickMessageId(), parameters.wParam, parameters.lParam);
 }
 
 }  // namespace lumarel

@@ -1,9 +1,9 @@
 // Timed ticks: one thread per SetupTimedTicks call wakes a chart every
 // interval for as long as the chart window exists.
-#include <map>
 #include <memory>
 #include <mutex>
 
+#include "channels/frame/handle_table.h"
 #include "channels/frame/library.h"
 #include "channels/ticks/tick_countdown.h"
 #include "channels/ticks/tick_message.h"
@@ -13,13 +13,6 @@ namespace lumarel {
 
 namespace {
 
-// Handed from SetupTimedTicks to its thread, which frees it once read.
-struct TickRequest {
-  HWND window;
-  int interval;
-  HANDLE stop;  // owned by the thread's entry in tickThreads
-};
-
 // A tick thread ends cooperatively: it waits on its stop signal instead of
 // sleeping, so RemoveTimedTicks never kills a thread that may be inside the
 // C runtime holding the heap lock.
@@ -28,25 +21,43 @@ struct TickThread {
   terminal::UniqueHandle stop;
 };
 
-std::mutex tickThreadsLock;
-std::map<int, std::unique_ptr<TickThread>> tickThreads;  // by the handle given to the caller
+// The handles given to programs name entries of this table, never kernel
+// handles: a stale or invented value cannot stop another program's thread.
+HandleTable<TickThread> tickThreads(HandleKind::TimedTicks);
+
+// Handed from SetupTimedTicks to its thread, which frees it once read.
+struct TickRequest {
+  HWND window;
+  int interval;
+  int handle;                         // the thread's own entry
+  std::shared_ptr<TickThread> entry;  // keeps the stop signal open while it runs
+};
 
 DWORD WINAPI tickThreadMain(LPVOID param) {
   HWND window;
   int interval;
-  HANDLE stop;
+  int handle;
+  std::shared_ptr<TickThread> entry;
   {
     std::unique_ptr<TickRequest> request(static_cast<TickRequest*>(param));
     window = request->window;
     interval = request->interval;
-    stop = request->stop;
+    handle = request->handle;
+    entry = std::move(request->entry);
   }
   const UINT tick = tickMessageId();
   TickCountdown countdown(interval);
+  bool stopped = false;
   while (IsWindow(window)) {
-    if (countdown.step()) PostMessageA(window, tick, 2, 0);
-    if (WaitForSingleObject(stop, TickCountdown::kStepMs) != WAIT_TIMEOUT) break;
+    if (countdown.step()) PostMessageA(window, tick, terminal::kTimedTick.wParam, terminal::kTimedTick.lParam);
+    if (WaitForSingleObject(entry->stop.get(), TickCountdown::kStepMs) != WAIT_TIMEOUT) {
+      stopped = true;
+      break;
+    }
   }
+  // The chart has gone: nobody needs to call RemoveTimedTicks, so the entry
+  // goes now, with the thread's own handle and signal when the last user lets go.
+  if (!stopped) tickThreads.remove(handle);
   return 0;
 }
 
@@ -58,42 +69,37 @@ using namespace lumarel;
 
 LUMAREL_EXPORT int LUMAREL_API SetupTimedTicks(int window, int interval) noexcept {
   if (window == 0) return 0;
-  try {
+  return guarded(0, [&] {
     pinLibrary();
-    auto entry = std::make_unique<TickThread>();
+    auto entry = std::make_shared<TickThread>();
     entry->stop.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!entry->stop) return 0;
-    auto request = std::make_unique<TickRequest>(TickRequest{windowFromInt(window), interval,
-                                                             entry->stop.get()});
-    // Registered before the thread starts so that a RemoveTimedTicks racing
-    // with this call finds it; the lock also keeps the two apart.
-    std::lock_guard<std::mutex> lock(tickThreadsLock);
-    entry->thread.reset(CreateThread(nullptr, 0, tickThreadMain, request.get(), 0, nullptr));
-    if (!entry->thread) return 0;
+    const int handle = tickThreads.add(entry);
+    if (handle == 0) return 0;
+    auto request = std::make_unique<TickRequest>(TickRequest{windowFromInt(window), interval, handle, entry});
+    // Suspended until the entry owns the thread's handle, so that a thread
+    // ending at once finds its entry complete.
+    entry->thread.reset(CreateThread(nullptr, 0, tickThreadMain, request.get(), CREATE_SUSPENDED, nullptr));
+    if (!entry->thread) {
+      tickThreads.remove(handle);
+      return 0;
+    }
     request.release();  // the thread frees it
-    const int handle = intFromHandle(entry->thread.get());
-    tickThreads[handle] = std::move(entry);
+    ResumeThread(entry->thread.get());
     return handle;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
+// 1 when the ticks of the handle have stopped (and for the handle 0); 0 for
+// a value that names no running tick thread of the library, also one whose
+// thread already ended with its chart.
 LUMAREL_EXPORT int LUMAREL_API RemoveTimedTicks(int handle) noexcept {
   if (handle == 0) return 1;
-  std::unique_ptr<TickThread> entry;
-  try {
-    std::lock_guard<std::mutex> lock(tickThreadsLock);
-    auto found = tickThreads.find(handle);
-    // Only the library's own tick threads are ended: any other value might
-    // be a thread of the terminal.
-    if (found == tickThreads.end()) return 0;
-    entry = std::move(found->second);
-    tickThreads.erase(found);
-  } catch (...) {
-    return 0;
-  }
-  SetEvent(entry->stop.get());
-  // Within one 10-millisecond step; a thread whose window has gone has ended.
-  return WaitForSingleObject(entry->thread.get(), INFINITE) == WAIT_OBJECT_0 ? 1 : 0;
+  return guarded(0, [&] {
+    std::shared_ptr<TickThread> entry = tickThreads.remove(handle);
+    if (!entry) return 0;
+    SetEvent(entry->stop.get());
+    // Within one 10-millisecond step.
+    return WaitForSingleObject(entry->thread.get(), INFINITE) == WAIT_OBJECT_0 ? 1 : 0;
+  });
 }

@@ -5,6 +5,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/discovery/discovery.h"
+#include "terminal/tick_message.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -27,12 +28,12 @@ void runPostInstallPrograms(const std::string& iniPath) {
 }
 
 void refreshRunningTerminals() {
-  const UINT tick = RegisterWindowMessageA("MetaTrader4_Internal_Message");
+  const UINT tick = RegisterWindowMessageA(terminal::kTickMessageName);
   for (const auto& copy : runningCopies()) {
     HWND window = findTerminalWindow(copy.processId);
     if (!window) continue;
     const UINT folderMessage = RegisterWindowMessageA(copy.folder.c_str());
-    PostMessageA(window, tick, kRefreshCommand, folderMessage);
+    PostMessageA(window, tick, terminal::kInstallerNoticeWParam, folderMessage);
   }
 }
 

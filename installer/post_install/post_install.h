@@ -7,10 +7,8 @@ namespace installer {
 // each program that the shell gives a process for.
 void runPostInstallPrograms(const std::string& iniPath);
 
-// Posts the tick message (12349, the number registered under the terminal's
-// own folder) to the main window of every running terminal.
+// Posts the tick message (the installer's notice, with the number registered
+// under the terminal's own folder) to the main window of every running terminal.
 void refreshRunningTerminals();
-
-inline constexpr unsigned kRefreshCommand = 12349;
 
 }  // namespace installer

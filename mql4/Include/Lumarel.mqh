@@ -29,7 +29,7 @@
 #define LM_HUB_NO_RESPONSE       5
 #define LM_HUB_QUERY_FAILED      6
 #define LM_HUB_NO_BODY           7
-#define LM_HUB_READ_FAILED       8
+#define LM_HUB_READ_FAILED       8   // or the answer passed 1 MiB (1048576 bytes): not read on
 #define LM_HUB_BAD_LINE          9   // an answer line without a TAB: reading stopped
 #define LM_HUB_NOTHING_YET      10   // the receiver has not finished an exchange yet
 #define LM_HUB_EMPTY_MESSAGE    11   // nothing sent (the last error stays)
@@ -59,7 +59,8 @@ long TimeUTC();
 int SetupTimedTicks(int window, int interval);
 
 // Stops the ticks of a handle from SetupTimedTicks. Returns 1 when they have
-// stopped (and for the handle 0), 0 for a value that is not such a handle.
+// stopped (and for the handle 0), 0 for a value that is not such a handle,
+// also one whose ticks already ended with their chart.
 int RemoveTimedTicks(int handle);
 // Local channels between the terminals of one Windows logon. A channel is
 // known by its name alone (case matters). Texts are 8-bit: use the wrappers
@@ -129,6 +130,6 @@ string LmTextAt(int text) {
 }
 
 // The pending messages as one string, TAB between two; "" when none.
-// The library keeps the text until the next call with the same handle.
+// The library keeps the text until the same thread calls the same function again.
 string LmGetMessages(int handle) { return LmTextAt(LM_GetMessages(handle)); }
 string LmQueryInternetMessages(int handle) { return LmTextAt(LM_QueryInternetMessages(handle)); }

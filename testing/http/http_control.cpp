@@ -82,7 +82,9 @@ bool script(const std::string& prefix, const Answer& answer) {
   const std::string path = "/__control/script?prefix=" + escape(prefix) + "&status=" + std::to_string(answer.status) +
                            "&delay=" + std::to_string(answer.delayMs) + "&drop=" + (answer.drop ? "1" : "0") +
                            "&headers=" + test_terminal::toHex(answer.headers) +
-                           "&times=" + std::to_string(answer.times);
+                           "&times=" + std::to_string(answer.times) + "&pad=" + std::to_string(answer.padTo) +
+                           "&piece=" + std::to_string(answer.pieceBytes) +
+                           "&pieceDelay=" + std::to_string(answer.pieceDelayMs);
   return control("POST", path, answer.body) == "scripted";
 }
 
@@ -101,6 +103,7 @@ std::vector<Received> requests(const std::string& prefix) {
     if (kind == "REQUEST") current = Received{test_terminal::fromHex(a), {}, {}};
     else if (kind == "HEADER") current.headers.emplace_back(test_terminal::fromHex(a), test_terminal::fromHex(b));
     else if (kind == "BODY") current.body = test_terminal::fromHex(a);
+    else if (kind == "AT") current.atMs = std::stoll(a);
     else if (kind == "END") all.push_back(current);
   }
   return all;
@@ -118,7 +121,11 @@ namespace hub {
 
 std::string uniqueChannel() {
   static std::atomic<int> counter{0};
-  return "ch" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount()) + "x" +
+  // LUMAREL_REAL_HUB=1: the test web server hands these channels to the real
+  // hub (hub/) instead of the test hub.
+  char real[8] = "";
+  const bool toRealHub = GetEnvironmentVariableA("LUMAREL_REAL_HUB", real, sizeof real) > 0 && real[0] == '1';
+  return std::string(toRealHub ? "realhub-" : "") + "ch" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount()) + "x" +
          std::to_string(counter++) + "z";
 }
 

@@ -9,10 +9,14 @@ Control, on port 80:
        (the longest matching prefix wins). drop=1 closes without answering.
   GET  /__control/requests?prefix=P
        the recorded requests under P, each as
-       REQUEST <hex request line> / HEADER <hex name> <hex value> ... / BODY <hex> / END
+       REQUEST <hex request line> / HEADER <hex name> <hex value> ... / BODY <hex> /
+       AT <milliseconds of the server's clock when it had read the request> / END
   GET  /__control/tls      one line per connection to port 443: TLS <hex first bytes>
   POST /__control/unscript?prefix=P   forgets the script of P
   a script with times=N answers the next N matching requests only.
+  pad=N       the body is filled up to N bytes with "x" (answers of megabytes)
+  piece=N&pieceDelay=MS
+              the body goes out N bytes at a time, MS milliseconds apart
   /__control/hub/...   the test hub's own control (testing/hub/hub.py)
 Paths under /zlk/channels/ that no script answers go to the test hub; other
 unscripted paths answer 200 with the body "ok".
@@ -33,9 +37,9 @@ import hub as test_hub  # noqa: E402
 
 lock = threading.Lock()
 scripts = {}      # prefix -> dict
-recorded = []     # (path, request line, [(name, value)], body)
+recorded = []     # (path, request line, [(name, value)], body, arrival ms)
 tls_seen = []     # first bytes of each 443 connection
-message_hub = test_hub.Hub()
+message_hub = test_hub.Router()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -71,7 +75,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with lock:
                 scripts[one("prefix")] = dict(status=int(one("status", "200")), body=body,
                                               delay=int(one("delay", "0")), drop=one("drop") == "1",
-                                              headers=headers, times=int(one("times", "0")))
+                                              headers=headers, times=int(one("times", "0")),
+                                              piece=int(one("piece", "0")),
+                                              piece_delay=int(one("pieceDelay", "0")))
+                pad = int(one("pad", "0"))
+                if pad > len(body):
+                    scripts[one("prefix")]["body"] = body + b"x" * (pad - len(body))
             return self._answer(200, b"scripted")
         if parsed.path == "/__control/unscript":
             with lock:
@@ -84,12 +93,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             prefix = one("prefix")
             out = []
             with lock:
-                for path, line, headers, req_body in recorded:
+                for path, line, headers, req_body, at in recorded:
                     if path.startswith(prefix):
                         out.append("REQUEST " + line.encode("latin-1").hex())
                         out += ["HEADER %s %s" % (n.encode("latin-1").hex(), v.encode("latin-1").hex())
                                 for n, v in headers]
                         out.append("BODY " + req_body.hex())
+                        out.append("AT %d" % at)
                         out.append("END")
             return self._answer(200, ("\n".join(out) + "\n").encode())
         if parsed.path == "/__control/tls":
@@ -104,7 +114,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if parsed.path.startswith("/__control/"):
             return self._control(parsed, body)
         with lock:
-            recorded.append((self.path, self.requestline, list(self.headers.items()), body))
+            recorded.append((self.path, self.requestline, list(self.headers.items()), body,
+                             int(time.monotonic() * 1000)))
             match = max((p for p in scripts if self.path.startswith(p)), key=len, default=None)
             script = dict(scripts[match]) if match is not None else None
             if script is not None and script["times"] > 0:
@@ -121,7 +132,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if script["piece"]:
+            return self._trickle(script)
         self._answer(script["status"], script["body"], script["headers"])
+
+    def _trickle(self, script):
+        body = script["body"]
+        self.send_response(script["status"])
+        for name, value in script["headers"]:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            for at in range(0, len(body), script["piece"]):
+                self.wfile.write(body[at:at + script["piece"]])
+                self.wfile.flush()
+                if script["piece_delay"]:
+                    time.sleep(script["piece_delay"] / 1000.0)
+        except OSError:
+            self.close_connection = True  # the client stopped reading
 
     def _hub(self, body):
         answer = message_hub.handle(self.command, self.path, self.headers, body)

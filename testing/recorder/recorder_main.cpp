@@ -9,14 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "testing/support/clock.h"
+
 namespace {
 
-long long nowMicroseconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
-}
+using testing_support::nowMicroseconds;
 
 void append(const std::string& file, const std::string& line) {
   if (file.empty()) return;

@@ -128,4 +128,17 @@ std::size_t threadCount(DWORD processId) {
   return count;
 }
 
+bool isWow64Process() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+Wow64RedirectionOff::Wow64RedirectionOff() {
+  if (isWow64Process()) active_ = Wow64DisableWow64FsRedirection(&previous_) != FALSE;
+}
+
+Wow64RedirectionOff::~Wow64RedirectionOff() {
+  if (active_) Wow64RevertWow64FsRedirection(previous_);
+}
+
 }  // namespace testing_support

@@ -58,4 +58,23 @@ class ChildProcess {
   PROCESS_INFORMATION info_ = {};
 };
 
+// True for a 32-bit program on 64-bit Windows (WOW64).
+bool isWow64Process();
+
+// File system redirection off for the calling thread while this lives, as a
+// 32-bit installer turns it off on its main thread: "system32" is then the
+// real 64-bit system folder. Does nothing outside WOW64.
+class Wow64RedirectionOff {
+ public:
+  Wow64RedirectionOff();
+  ~Wow64RedirectionOff();
+  Wow64RedirectionOff(const Wow64RedirectionOff&) = delete;
+  Wow64RedirectionOff& operator=(const Wow64RedirectionOff&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  PVOID previous_ = nullptr;
+  bool active_ = false;
+};
+
 }  // namespace testing_support

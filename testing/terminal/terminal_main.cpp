@@ -16,6 +16,8 @@
 
 #include "testing/terminal/protocol.h"
 
+#include "terminal/tick_message.h"
+#include "testing/support/clock.h"
 namespace {
 
 struct Tick {
@@ -41,12 +43,7 @@ std::map<HWND, Drain> drainHandles;
 std::map<HWND, std::vector<std::string>> drained;
 using GetMessagesFn = const char*(__stdcall*)(int);
 
-long long nowMicroseconds() {
-  LARGE_INTEGER now, frequency;
-  QueryPerformanceCounter(&now);
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
-}
+using testing_support::nowMicroseconds;
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == tickMessage && tickMessage != 0) {
@@ -257,7 +254,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     else if (a == "--charts" && i + 1 < __argc) chartCount = std::atoi(__argv[++i]);
     else if (a == "--class" && i + 1 < __argc) mainClass = __argv[++i];
   }
-  tickMessage = RegisterWindowMessageA("MetaTrader4_Internal_Message");
+  tickMessage = RegisterWindowMessageA(terminal::kTickMessageName);
 
   WNDCLASSA frame = {};
   frame.lpfnWndProc = windowProc;

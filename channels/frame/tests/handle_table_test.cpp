@@ -5,6 +5,7 @@
 #include <atomic>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -69,13 +70,55 @@ TEST(HandleTable, RecordOutlivesItsReleaseWhileInUse) {
 TEST(HandleTable, HandlesArePositiveAndUniqueOverManyGenerations) {
   HandleTable<Record> table(HandleKind::InternetSender);
   std::set<int> seen;
-  for (int i = 0; i < 4096; ++i) {
+  // One record at a time, started and released again and again, as a program
+  // that opens a channel on every tick does.
+  for (int i = 0; i < 100000; ++i) {
     const int h = table.add(std::make_shared<Record>(i));
     ASSERT_GT(h, 0);
-    // Within one generation cycle of a slot, a handle is never given twice.
-    EXPECT_TRUE(seen.insert(h).second) << i;
+    ASSERT_TRUE(seen.insert(h).second) << "handle " << h << " given twice, at " << i;
     table.remove(h);
   }
+}
+
+TEST(HandleTable, StaleHandleFindsNothingAfterManyReuses) {
+  HandleTable<Record> table(HandleKind::TimedTicks);
+  const int stale = table.add(std::make_shared<Record>(-1));
+  table.remove(stale);
+  for (int i = 0; i < 300000; ++i) {
+    const int h = table.add(std::make_shared<Record>(i));
+    ASSERT_NE(h, stale) << "after " << i << " reuses";
+    table.remove(h);
+  }
+  EXPECT_EQ(table.find(stale), nullptr);
+}
+
+TEST(HandleTable, TheSlotFreedLongestAgoIsReusedFirst) {
+  HandleTable<Record> table(HandleKind::LocalChannel);
+  std::vector<int> handles;
+  for (std::size_t i = 0; i < lumarel::kReuseDelay + 3; ++i) handles.push_back(table.add(std::make_shared<Record>(1)));
+  for (int h : handles) table.remove(h);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const int h = table.add(std::make_shared<Record>(2));
+    EXPECT_EQ(h & lumarel::kHandleSlots, handles[i] & lumarel::kHandleSlots) << "not the oldest free slot";
+    EXPECT_NE(h, handles[i]);
+  }
+}
+
+TEST(HandleTable, FullTableRefusesThenReusesAFreedSlot) {
+  HandleTable<Record> table(HandleKind::InternetReceiver);
+  std::vector<int> handles;
+  for (std::uint32_t i = 0; i < lumarel::kHandleSlots; ++i) {
+    handles.push_back(table.add(std::make_shared<Record>(1)));
+    ASSERT_GT(handles.back(), 0) << i;
+  }
+  EXPECT_EQ(table.add(std::make_shared<Record>(2)), 0) << "every slot is taken";
+  table.remove(handles[7]);
+  const int again = table.add(std::make_shared<Record>(3));
+  EXPECT_GT(again, 0) << "a full table reuses the slot at once";
+  EXPECT_NE(again, handles[7]);
+  EXPECT_EQ(table.find(handles[7]), nullptr);
+  EXPECT_EQ(table.find(again)->value, 3);
 }
 
 TEST(HandleTable, ConcurrentAddFindRemove) {

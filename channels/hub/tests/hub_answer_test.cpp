@@ -43,7 +43,7 @@ TEST(HubAnswer, DecimalReading) {
     int value;
   } cases[] = {
       {"1500", 1500}, {"  42x", 42}, {"\t7", 7}, {"-12", -12}, {"+8", 8}, {"", 0},
-      {"abc", 0},     {"\r5", 0},   {"99999999999", INT_MAX},  {"-99999999999", INT_MIN},
+      {"abc", 0},     {"\r5", 0},   {"\n5", 5},  {" \n\t-5", -5},   {"99999999999", INT_MAX},  {"-99999999999", INT_MIN},
   };
   for (const auto& c : cases) EXPECT_EQ(readDecimal(c.text), c.value) << '"' << c.text << '"';
 }
@@ -126,6 +126,9 @@ TEST(HubAnswer, ReceiveMessageLines) {
       {"DATA\r\r5\tu\tafter an empty line", 0, 0, 5, 1, "after an empty line"},
       {"DATA\r-3\tu\tnegative", 0, 0, 0, 1, "negative"},
       {"DATA\r2\tu\ta\n\x01b", 0, 0, 2, 1, "a\n\x01b"},
+      // CR LF line ends: the LF opens the next line and is skipped before its id.
+      {"DATA\r\n1\tu\ta\r\n2\tu\tb\r\n3\tu\tc", 0, 0, 3, 3, "a\tb\tc"},
+      {"NEWDATA\r\n7\tu\tseven\r\n8\tu\teight", 7, 0, 8, 1, "eight"},
   };
   for (const auto& c : cases) {
     const ReceiveVerdict v = readReceiveAnswer(c.answer, c.r);
@@ -135,6 +138,22 @@ TEST(HubAnswer, ReceiveMessageLines) {
     EXPECT_EQ(v.messageCount, c.count) << c.answer;
     EXPECT_EQ(v.messages, c.messages) << c.answer;
   }
+}
+
+// Lines without a TAB before one at the very end: each line must not search
+// the rest of the answer again (a megabyte of them would take hours).
+TEST(HubAnswer, ManyLinesWithoutATabAreReadOnce) {
+  const std::size_t lines = 1 << 20;
+  std::string answer = "DATA\r" + std::string(lines, '\r') + "5\tu\tlast";
+  ReceiveVerdict v = readReceiveAnswer(answer, 0);
+  EXPECT_EQ(v.code, 0);
+  EXPECT_EQ(v.messages, "last");
+  EXPECT_EQ(v.highestId, 5);
+
+  answer = "DATA\r" + std::string(lines, '\r');  // no TAB at all
+  v = readReceiveAnswer(answer, 0);
+  EXPECT_EQ(v.code, 9);
+  EXPECT_EQ(v.messageCount, 0);
 }
 
 TEST(HubAnswer, ReceiveStopsAtAZeroByte) {

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channels/hub/md5.h"
 #include "testing/http/http_control.h"
+#include "testing/terminal/library_in_process.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -20,6 +23,22 @@ using testing_support::waitUntil;
 namespace hub = test_http::hub;
 
 constexpr int kAnyInstanceOption = 73914628;
+
+// A scripted answer with this body, for the next `times` requests (0: every one).
+test_http::Answer answerOf(const std::string& body, int times = 0) {
+  test_http::Answer answer;
+  answer.body = body;
+  answer.times = times;
+  return answer;
+}
+// A connection closed without an answer, after delayMs.
+test_http::Answer droppedOnce(int delayMs = 0) {
+  test_http::Answer answer;
+  answer.drop = true;
+  answer.delayMs = delayMs;
+  answer.times = 1;
+  return answer;
+}
 const std::string kUser = "alice";
 const std::string kPassword = "s3cret pass";
 
@@ -64,6 +83,22 @@ class InternetChannelTest : public ::testing::Test {
   static bool errorBecomes(TestTerminal& t, int h, int code, DWORD ms = 10000) {
     return waitUntil([&] { return receiveError(t, h) == code; }, ms);
   }
+  // A transport failure gives a code from 2 to 8; which step notices it is the
+  // HTTP layer's affair. Wine's is known (`underWine`); on Windows any of
+  // them passes.
+  static ::testing::AssertionResult isTransportFailure(int code, int underWine) {
+    if (code < 2 || code > 8) return ::testing::AssertionFailure() << code << " is no transport failure";
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    if (wine && code != underWine)
+      return ::testing::AssertionFailure() << "Wine's HTTP layer gives " << underWine << ", this gave " << code;
+    return ::testing::AssertionSuccess();
+  }
+  // What a chart's program took when woken, joined as one message list.
+  static std::string drainedText(TestTerminal& t, int chart) {
+    std::string all;
+    for (const auto& text : t.drained(chart)) all += (all.empty() ? "" : "\t") + text;
+    return all;
+  }
   static std::size_t wakeups(TestTerminal& t, int chart) {
     std::size_t count = 0;
     for (const auto& tick : t.ticks(chart)) count += tick.wParam == 2 && tick.lParam == 1;
@@ -80,72 +115,108 @@ TEST_F(InternetChannelTest, MessagesArriveOnceInOrderWithOneWakeUpPerAnswer) {
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(receiving.autoDrain(0, receiver, "LM_QueryInternetMessages"));
+  const int sender = startSender(sending, channel);
+  ASSERT_NE(sender, 0);
+
+  std::string expected;
+  for (int i = 1; i <= 6; ++i) {
+    const std::string message = "message " + std::to_string(i);
+    ASSERT_EQ(send(sending, sender, message), 0) << message;
+    expected += (expected.empty() ? "" : "\t") + message;
+  }
+  std::string got;
+  waitUntil([&] { return (got = drainedText(receiving, 0)).size() >= expected.size(); }, 20000);
+  EXPECT_EQ(got, expected) << "each message once, in order";
+  EXPECT_EQ(wakeups(receiving, 0), receiving.drained(0).size()) << "one wake-up per answer with messages";
+  EXPECT_EQ(receiveError(receiving, receiver), 0);
+  EXPECT_EQ(sendError(sending, sender), 0);
+  EXPECT_EQ(end(receiving, receiver), 1);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+}
+
+TEST_F(InternetChannelTest, NewReceiverAndSenderReportTheirInitialCodes) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 60000));  // the first exchange stays open
+  const int receiver = startReceiver(receiving, 0, channel);
   EXPECT_EQ(active(receiving, receiver), 1);
   EXPECT_EQ(receiveError(receiving, receiver), 10) << "no exchange has ended yet";
-
   const int sender = startSender(sending, channel);
   ASSERT_NE(sender, 0);
   EXPECT_EQ(sendError(sending, sender), 15);
   EXPECT_EQ(send(sending, sender, ""), 11);
   EXPECT_EQ(sendError(sending, sender), 15) << "an empty message leaves the last error";
+  EXPECT_TRUE(test_http::requests(hub::sendPath(channel)).empty()) << "the empty message made a request";
+  EXPECT_EQ(end(receiving, receiver), 1);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+}
 
-  std::vector<std::string> sent;
-  for (int i = 1; i <= 6; ++i) {
-    sent.push_back("message " + std::to_string(i));
-    ASSERT_EQ(send(sending, sender, sent.back()), 0) << sent.back();
-  }
+TEST_F(InternetChannelTest, TabsAndLineBreaksBecomeSpacesOnTheWireAndInTheCallersBuffer) {
+  const std::string channel = hub::uniqueChannel();
+  const int sender = startSender(sending, channel);
+  ASSERT_NE(sender, 0);
   const auto flattened = sending.call("LM_SendInternetMessage", {Arg::i(sender), Arg::s("tab\there\r\nline")});
   ASSERT_EQ(flattened.number, 0);
   ASSERT_EQ(flattened.textsAfter.size(), 1u);
   EXPECT_EQ(flattened.textsAfter[0], "tab here  line") << "the caller's buffer holds the same change";
-  sent.push_back("tab here  line");
-  EXPECT_EQ(sendError(sending, sender), 0);
+  const auto posts = test_http::requests(hub::sendPath(channel));
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].body, "tab here  line");
+  EXPECT_EQ(posts[0].requestLine.rfind("POST ", 0), 0u);
+  EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+}
 
-  std::string expected;
-  for (const auto& m : sent) expected += (expected.empty() ? "" : "\t") + m;
-  std::string got;
-  waitUntil(
-      [&] {
-        got.clear();
-        for (const auto& text : receiving.drained(0)) got += (got.empty() ? "" : "\t") + text;
-        return got.size() >= expected.size();
-      },
-      20000);
-  EXPECT_EQ(got, expected) << "each message once, in order";
-  EXPECT_EQ(wakeups(receiving, 0), receiving.drained(0).size()) << "one wake-up per answer with messages";
-  EXPECT_EQ(receiveError(receiving, receiver), 0);
-
-  // Each request carries the highest id seen so far; the hub repeats that
-  // line, and the receiver skips it.
-  const std::vector<int> marks = hub::receiveMarks(channel);
+// Each request carries the highest id seen so far; the hub repeats that line,
+// and the receiver skips it.
+TEST_F(InternetChannelTest, EachRequestCarriesTheHighestIdSeen) {
+  const std::string channel = hub::uniqueChannel();
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_TRUE(receiving.autoDrain(0, receiver, "LM_QueryInternetMessages"));
+  for (const char* message : {"a", "b", "c"}) {
+    ASSERT_TRUE(hub::post(channel, "bob", message));
+    ASSERT_TRUE(waitUntil([&] { return drainedText(receiving, 0).find(message) != std::string::npos; }, 10000));
+  }
+  EXPECT_EQ(drainedText(receiving, 0), "a\tb\tc") << "the repeated line of the mark was taken again";
+  std::vector<int> marks;
+  EXPECT_TRUE(waitUntil([&] { return !(marks = hub::receiveMarks(channel)).empty() && marks.back() == 3; }, 10000))
+      << "the request after the third message does not carry its id";
   ASSERT_FALSE(marks.empty());
   EXPECT_EQ(marks.front(), 0);
   for (std::size_t i = 1; i < marks.size(); ++i) EXPECT_GE(marks[i], marks[i - 1]) << "request " << i;
+  EXPECT_EQ(end(receiving, receiver), 1);
+}
 
-  // The wire: the password appears only as its digest.
+TEST_F(InternetChannelTest, ThePasswordGoesOnTheWireOnlyAsItsDigest) {
+  const std::string channel = hub::uniqueChannel();
+  const int receiver = startReceiver(receiving, 0, channel);
+  const int sender = startSender(sending, channel);
+  ASSERT_EQ(send(sending, sender, "x"), 0);
+  ASSERT_TRUE(waitUntil([&] { return !test_http::requests(hub::receivePrefix(channel)).empty(); }, 10000));
   const std::string digest = lumarel::md5Hex(kPassword);
   auto all = test_http::requests(hub::sendPath(channel));
   const auto receives = test_http::requests(hub::receivePrefix(channel));
   all.insert(all.end(), receives.begin(), receives.end());
-  ASSERT_FALSE(all.empty());
   for (const auto& r : all) {
+    SCOPED_TRACE(r.requestLine);
     EXPECT_EQ(r.header("Zelk-Version"), "100");
     EXPECT_EQ(r.header("Zelk-Username"), kUser);
     EXPECT_EQ(r.header("Zelk-Password"), digest);
     EXPECT_EQ(r.header("User-Agent"), "zelk");
-    EXPECT_FALSE(r.hasHeader("Content-Type")) << r.requestLine;
+    EXPECT_FALSE(r.hasHeader("Content-Type"));
     std::string wire = r.requestLine + r.body;
     for (const auto& [name, value] : r.headers) wire += name + ": " + value + "\r\n";
     EXPECT_EQ(wire.find(kPassword), std::string::npos) << "the password went on the wire";
   }
-  const auto posts = test_http::requests(hub::sendPath(channel));
-  ASSERT_EQ(posts.size(), sent.size()) << "the empty message made no request";
-  EXPECT_EQ(posts.back().body, "tab here  line");
-  EXPECT_EQ(posts.back().requestLine.rfind("POST ", 0), 0u);
-
   EXPECT_EQ(end(receiving, receiver), 1);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
-  EXPECT_EQ(active(receiving, receiver), -1) << "an ended handle answers as 0 does";
+}
+
+TEST_F(InternetChannelTest, EndedHandlesAnswerAsHandleZero) {
+  const std::string channel = hub::uniqueChannel();
+  const int receiver = startReceiver(receiving, 0, channel);
+  const int sender = startSender(sending, channel);
+  ASSERT_EQ(end(receiving, receiver), 1);
+  ASSERT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+  EXPECT_EQ(active(receiving, receiver), -1);
   EXPECT_EQ(sendError(sending, sender), -1);
 }
 
@@ -157,9 +228,9 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {{200, "ERR:500"}, 999},    {{200, "ERR:"}, 999},    {{200, "ERR:1000"}, 1000},
-      {{200, "ERR:1500"}, 1500},  {{200, "OK"}, 999},      {{200, "OKAY, and more"}, 0},
-      {{200, "<html>"}, 999},     {{200, ""}, 7},
+      {answerOf("ERR:500"), 999},    {answerOf("ERR:"), 999},    {answerOf("ERR:1000"), 1000},
+      {answerOf("ERR:1500"), 1500},  {answerOf("OK"), 999},      {answerOf("OKAY, and more"), 0},
+      {answerOf("<html>"), 999},     {answerOf(""), 7},
   };
   for (const auto& c : cases) {
     test_http::Answer answer = c.answer;
@@ -171,14 +242,10 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     // The sender never pauses: the next message goes at once.
     EXPECT_EQ(send(sending, sender, "next"), 0) << "after " << c.answer.body;
   }
-  test_http::Answer dropped;
-  dropped.drop = true;
-  dropped.times = 1;
-  ASSERT_TRUE(test_http::script(hub::sendPath(channel), dropped));
-  const int transport = send(sending, sender, "x");
-  EXPECT_TRUE(transport >= 2 && transport <= 8) << transport;
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), droppedOnce()));
+  EXPECT_TRUE(isTransportFailure(send(sending, sender, "x"), 5)) << "a dropped connection";
 
-  ASSERT_TRUE(test_http::script(hub::sendPath(channel), {200, "ERR:2000", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::sendPath(channel), answerOf("ERR:2000", 1)));
   EXPECT_EQ(send(sending, sender, "x"), 2000);
   const std::size_t requestsSoFar = test_http::requests(hub::sendPath(channel)).size();
   EXPECT_EQ(send(sending, sender, "after the end"), 14);
@@ -189,12 +256,11 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
   EXPECT_EQ(send(sending, sender, ""), 11);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
 
-  // An endpoint other than 0 and 1 has no host: the exchange fails.
+  // An endpoint other than 0 and 1 has no host: no connection is set up.
   const int nowhere = startSender(sending, channel, 7);
   ASSERT_NE(nowhere, 0);
-  const int code = send(sending, nowhere, "x");
-  EXPECT_TRUE(code >= 2 && code <= 8) << code;
-  EXPECT_EQ(sendError(sending, nowhere), code);
+  EXPECT_EQ(send(sending, nowhere, "x"), 2);
+  EXPECT_EQ(sendError(sending, nowhere), 2);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(nowhere)}), 1);
 }
 
@@ -203,8 +269,8 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {{200, "ERR:500"}, 999}, {{200, "ERR:"}, 999}, {{200, "ERR:1500"}, 1500},
-      {{200, "OKAY"}, 13},     {{200, ""}, 7},
+      {answerOf("ERR:500"), 999}, {answerOf("ERR:"), 999}, {answerOf("ERR:1500"), 1500},
+      {answerOf("OKAY"), 13},     {answerOf(""), 7},
   };
   for (const auto& c : cases) {
     const std::string channel = hub::uniqueChannel();
@@ -220,11 +286,10 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
   }
   const std::string channel = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(channel, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "", "", 0, true, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), droppedOnce()));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 2; }, 10000));
-  const int code = receiveError(receiving, receiver);
-  EXPECT_TRUE(code >= 2 && code <= 8) << "a dropped connection: " << code;
+  EXPECT_TRUE(isTransportFailure(receiveError(receiving, receiver), 5)) << "a dropped connection";
   EXPECT_EQ(end(receiving, receiver), 1);
 }
 
@@ -234,8 +299,8 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
   const std::string receive = hub::receivePrefix(channel);
   // Three messages in one answer; then an answer without lines; then one
   // whose id is the mark sent as r, and a trailing CR.
-  ASSERT_TRUE(test_http::script(receive + "r=0", {200, "NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", "", 0, false, 1}));
-  ASSERT_TRUE(test_http::script(receive + "r=3", {200, "DATA\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(receive + "r=0", answerOf("NEWDATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=3", answerOf("DATA\r", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(channel).size() >= 3; }, 10000));
@@ -247,9 +312,9 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 
   const std::string second = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(second, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", {200, "NEWDATA\r4\tu\td\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", answerOf("NEWDATA\r4\tu\td\r", 1)));
   ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=4",
-                                {200, "DATA\r4\tu\td\r5\tu\te", "", 0, false, 1}));
+                                answerOf("DATA\r4\tu\td\r5\tu\te", 1)));
   const int other = startReceiver(receiving, 1, second);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(second).size() >= 3; }, 10000));
   EXPECT_EQ(query(receiving, other), "d\te") << "the line of id r is skipped";
@@ -258,7 +323,7 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 
   const std::string third = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(third, 60000));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", {200, "NEWDATA\r1\tu\tone\r", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", answerOf("NEWDATA\r1\tu\tone\r", 1)));
   const int trailing = startReceiver(receiving, 2, third);
   EXPECT_TRUE(errorBecomes(receiving, trailing, 9)) << "a trailing CR gives 9";
   EXPECT_EQ(query(receiving, trailing), "one");
@@ -268,14 +333,14 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
 TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
   const std::string channel = hub::uniqueChannel();
   const std::string receive = hub::receivePrefix(channel);
-  ASSERT_TRUE(test_http::script(receive + "r=0", {200, "NEWDATA\r1\tu\tone\r2\tu\ttwo", "", 0, false, 1}));
-  ASSERT_TRUE(test_http::script(receive + "r=2", {200, "ERR:2000", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(receive + "r=0", answerOf("NEWDATA\r1\tu\tone\r2\tu\ttwo", 1)));
+  ASSERT_TRUE(test_http::script(receive + "r=2", answerOf("ERR:2000", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_NE(receiver, 0);
   ASSERT_TRUE(waitUntil([&] { return active(receiving, receiver) == 0; }, 10000));
   EXPECT_EQ(receiveError(receiving, receiver), 2000);
-  Sleep(300);
-  EXPECT_EQ(hub::receiveMarks(channel).size(), 2u) << "no request after 2000";
+  // Inactive means the thread has left its loop: no request can follow.
+  EXPECT_EQ(hub::receiveMarks(channel).size(), 2u) << "a request after 2000";
 
   const int duplicate = startReceiver(sending, 0, channel);
   EXPECT_EQ(receiveError(sending, duplicate), 12) << "the ended receiver keeps its mark until it is ended";
@@ -292,10 +357,14 @@ TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
 
 TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
   const std::string channel = hub::uniqueChannel();
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "ERR:1000", "", 0, false, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answerOf("ERR:1000", 1)));
   const int receiver = startReceiver(receiving, 0, channel);
   ASSERT_TRUE(errorBecomes(receiving, receiver, 1000));
-  Sleep(3000);
+  // Two seconds of the wait pass, as the ticks of another chart show.
+  const int clock = receiving.callInt("SetupTimedTicks", {Arg::chart(1), Arg::i(1000)});
+  ASSERT_NE(clock, 0);
+  EXPECT_TRUE(waitUntil([&] { return receiving.ticks(1).size() >= 2; }, 10000));
+  ASSERT_EQ(receiving.callInt("RemoveTimedTicks", {Arg::i(clock)}), 1);
   const std::size_t threadsBefore = testing_support::threadCount(receiving.processId()) - 1;
   EXPECT_EQ(hub::receiveMarks(channel).size(), 1u) << "a request during the error wait";
   EXPECT_EQ(end(receiving, receiver), 1);
@@ -303,6 +372,23 @@ TEST_F(InternetChannelTest, ErrorWaitMakesNoRequestAndEndsWithinAStep) {
   EXPECT_TRUE(waitUntil([&] { return testing_support::threadCount(receiving.processId()) <= threadsBefore; }, 2000))
       << testing_support::threadCount(receiving.processId()) << " threads, " << threadsBefore << " without it";
   EXPECT_EQ(hub::receiveMarks(channel).size(), 1u);
+}
+
+// Ten answers in a row, at once: the eleventh request waits six seconds. An
+// end request during that sleep ends the thread at once.
+TEST_F(InternetChannelTest, EndTakesEffectDuringThePacingSleep) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answerOf("DATA\r")));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_NE(receiver, 0);
+  ASSERT_TRUE(waitUntil([&] { return test_http::requests(hub::receivePrefix(channel)).size() >= 10; }, 10000));
+  const std::size_t threadsBefore = testing_support::threadCount(receiving.processId()) - 1;
+  EXPECT_EQ(end(receiving, receiver), 1);
+  EXPECT_TRUE(waitUntil([&] { return testing_support::threadCount(receiving.processId()) <= threadsBefore; }, 2000))
+      << "the thread slept on: " << testing_support::threadCount(receiving.processId()) << " threads, "
+      << threadsBefore << " without it";
+  EXPECT_EQ(test_http::requests(hub::receivePrefix(channel)).size(), 10u) << "the pacing rule was broken";
+  test_http::unscript(hub::receivePrefix(channel));
 }
 
 TEST_F(InternetChannelTest, OneReceiverPerChannelAndUserInTheLogon) {
@@ -398,33 +484,115 @@ TEST_F(InternetChannelTest, HubFaultsLoseNothingAndKeepThePace) {
   // at most ten requests in ten seconds and then one per six-second sleep.
   ASSERT_TRUE(waitUntil([&] { return !receiving.drained(0).empty(); }, 10000));
   ASSERT_TRUE(hub::stop(channel));
-  const int failed = send(sending, sender, "lost in transit");
-  EXPECT_TRUE(failed >= 2 && failed <= 8) << failed;
+  EXPECT_TRUE(isTransportFailure(send(sending, sender, "lost in transit"), 5));
+  // Twelve failing requests take at least one pacing sleep. Any request and
+  // its tenth predecessor are at least six seconds apart: either the tenth
+  // started ten seconds (nine, in whole seconds) before, or the six-second
+  // sleep came between them. A slower machine only widens the gaps.
   const std::size_t before = test_http::requests(hub::receivePrefix(channel)).size();
-  Sleep(8000);
-  const std::size_t during = test_http::requests(hub::receivePrefix(channel)).size() - before;
-  EXPECT_GE(during, 1u) << "the receiver stopped asking";
-  EXPECT_LE(during, 13u) << "the pacing rule was broken";
-  const int code = receiveError(receiving, receiver);
-  EXPECT_TRUE(code >= 2 && code <= 8) << code;
+  std::vector<test_http::Received> all;
+  EXPECT_TRUE(waitUntil([&] { return (all = test_http::requests(hub::receivePrefix(channel))).size() >= before + 12; },
+                        60000))
+      << "the receiver stopped asking";
+  for (std::size_t i = 10; i < all.size(); ++i)
+    EXPECT_GE(all[i].atMs - all[i - 10].atMs, 5500) << "requests " << i - 10 << " and " << i << " of " << all.size();
+  EXPECT_TRUE(isTransportFailure(receiveError(receiving, receiver), 5));
   ASSERT_TRUE(hub::start(channel));
 
   // A slow answer that is dropped on the way back.
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), {200, "", "", 2000, true, 1}));
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), droppedOnce(2000)));
   ASSERT_EQ(send(sending, sender, "after"), 0);
   ASSERT_EQ(send(sending, sender, "and after"), 0);
   std::string got;
-  waitUntil(
-      [&] {
-        got.clear();
-        for (const auto& text : receiving.drained(0)) got += (got.empty() ? "" : "\t") + text;
-        return got == "before\tafter\tand after";
-      },
-      60000);
+  waitUntil([&] { return (got = drainedText(receiving, 0)) == "before\tafter\tand after"; }, 60000);
   EXPECT_EQ(got, "before\tafter\tand after") << "accepted messages arrive once; the failed send is not invented";
   EXPECT_EQ(active(receiving, receiver), 1);
   EXPECT_EQ(end(receiving, receiver), 1);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
+}
+
+// The library reads at most 1 MiB of an answer: a hub, a proxy or anyone on
+// the plain-HTTP path must not fill the 32-bit terminal's memory. Past it the
+// exchange gives 8, whether the answer comes at once or in small pieces, and
+// polling goes on.
+TEST_F(InternetChannelTest, AnswersPastOneMebibyteGiveEightAndPollingGoesOn) {
+  const struct {
+    const char* name;
+    int size;
+    int piece;
+  } cases[] = {
+      {"five megabytes at once", 5 << 20, 0},
+      {"just over 1 MiB in 4 KiB pieces", (1 << 20) + 4096, 4096},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string channel = hub::uniqueChannel();
+    ASSERT_TRUE(hub::setHold(channel, 60000));
+    test_http::Answer huge = answerOf("NEWDATA\r1\tu\t", 1);
+    huge.padTo = c.size;
+    huge.pieceBytes = c.piece;
+    ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", huge));
+    const int receiver = startReceiver(receiving, 0, channel);
+    ASSERT_NE(receiver, 0);
+    EXPECT_TRUE(errorBecomes(receiving, receiver, 8)) << receiveError(receiving, receiver);
+    ASSERT_TRUE(hub::post(channel, kUser, "after"));
+    std::string got;
+    EXPECT_TRUE(waitUntil([&] { return !(got = query(receiving, receiver)).empty(); }, 10000));
+    EXPECT_EQ(got, "after") << "the huge answer's text was taken, or polling stopped";
+    EXPECT_EQ(end(receiving, receiver), 1);
+  }
+}
+
+TEST_F(InternetChannelTest, TrickledAnswerIsReadWhole) {
+  const std::string channel = hub::uniqueChannel();
+  ASSERT_TRUE(hub::setHold(channel, 60000));
+  test_http::Answer slow = answerOf("NEWDATA\r1\tu\ttrickled\r2\tu\tbyte by byte", 1);
+  slow.pieceBytes = 1;
+  slow.pieceDelayMs = 5;
+  ASSERT_TRUE(test_http::script(hub::receivePrefix(channel) + "r=0", slow));
+  const int receiver = startReceiver(receiving, 0, channel);
+  ASSERT_NE(receiver, 0);
+  std::string got;
+  EXPECT_TRUE(waitUntil([&] { return !(got = query(receiving, receiver)).empty(); }, 10000));
+  EXPECT_EQ(got, "trickled\tbyte by byte");
+  EXPECT_EQ(receiveError(receiving, receiver), 0);
+  EXPECT_EQ(end(receiving, receiver), 1);
+}
+
+// A text LM_QueryInternetMessages handed back stays as it was until the same
+// thread asks again: another thread's query and the end of the receiver leave
+// it alone.
+TEST(InternetTexts, StayValidUntilTheSameThreadQueriesAgain) {
+  ASSERT_TRUE(hub::addUser(kUser, kPassword)) << "the test hub does not answer";
+  test_terminal::LibraryInProcess library;
+  ASSERT_TRUE(library) << GetLastError();
+  const auto start = library.get<int(__stdcall*)(int, int, const char*, const char*, const char*, int)>(
+      "LM_StartReceiveInternetMessages");
+  const auto query = library.get<const char*(__stdcall*)(int)>("LM_QueryInternetMessages");
+  const auto end = library.get<int(__stdcall*)(int)>("LM_EndReceiveInternetMessages");
+  ASSERT_TRUE(start && query && end);
+  HWND chart = CreateWindowExA(0, "STATIC", "chart", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(chart, nullptr) << GetLastError();
+  const std::string channel = hub::uniqueChannel();
+  const int receiver = start(static_cast<int>(reinterpret_cast<std::intptr_t>(chart)), 0, channel.c_str(),
+                             kUser.c_str(), kPassword.c_str(), 0);
+  ASSERT_NE(receiver, 0);
+
+  ASSERT_TRUE(hub::post(channel, kUser, "one"));
+  const char* mine = "";
+  EXPECT_TRUE(waitUntil([&] { return *(mine = query(receiver)) != 0; }, 10000));
+  EXPECT_STREQ(mine, "one");
+
+  ASSERT_TRUE(hub::post(channel, kUser, "two"));
+  std::string theirs;
+  std::thread([&] {
+    waitUntil([&] { return !(theirs = query(receiver)).empty(); }, 10000);
+  }).join();
+  EXPECT_EQ(theirs, "two");
+  EXPECT_STREQ(mine, "one") << "another thread's query changed this thread's text";
+  std::thread([&] { EXPECT_EQ(end(receiver), 1); }).join();
+  EXPECT_STREQ(mine, "one") << "ending the receiver freed the text under its caller";
+  DestroyWindow(chart);
 }
 
 }  // namespace

@@ -3,7 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
+
+#if defined(__linux__)
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -96,5 +104,63 @@ TEST(ChannelBlock, UnterminatedTextIsReadToTheEndOfTheBlockOnly) {
   EXPECT_EQ(block.queueLength(), 32763u);
   EXPECT_TRUE(b.guardIntact());
 }
+
+#if defined(__linux__)
+// A writer that dies in the middle of an append: the block's second page is
+// made read-only, so the append stops at the first byte it writes there, as a
+// killed thread would. Whatever was written before that must not show a text
+// that runs into older, already taken messages.
+sigjmp_buf writerDied;
+void onWriteFault(int) { siglongjmp(writerDied, 1); }
+
+TEST(ChannelBlock, AppendCutShortLeavesNoStaleText) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  ASSERT_LT(page + 16, kChannelBlockSize);
+  const std::size_t queueAtPageEnd = page - 1 - 4;  // queue index of the page's last byte
+  const struct {
+    const char* name;
+    std::size_t pending;  // 'p' bytes pending before the append
+    std::size_t message;  // 'm' bytes appended
+  } cases[] = {
+      {"the TAB is the page's last byte", queueAtPageEnd, 3},
+      {"an empty queue, the message crosses the page", 0, page},
+      {"a pending queue, the message crosses the page", 100, page},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    void* mapped = mmap(nullptr, kChannelBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    auto* bytes = static_cast<unsigned char*>(mapped);
+    // Messages taken earlier left their bytes behind the terminator.
+    std::fill(bytes + 4, bytes + kChannelBlockSize, 's');
+    bytes[kChannelBlockSize - 1] = 0;
+    std::fill(bytes + 4, bytes + 4 + c.pending, 'p');
+    bytes[4 + c.pending] = 0;
+    ASSERT_EQ(mprotect(bytes + page, kChannelBlockSize - page, PROT_READ), 0);
+
+    struct sigaction fault = {}, oldSegv = {}, oldBus = {};
+    fault.sa_handler = onWriteFault;
+    sigemptyset(&fault.sa_mask);
+    sigaction(SIGSEGV, &fault, &oldSegv);
+    sigaction(SIGBUS, &fault, &oldBus);
+    ChannelBlock block(bytes);
+    const std::string message(c.message, 'm');
+    bool cut = false;
+    if (sigsetjmp(writerDied, 1) == 0)
+      block.append(message, false);
+    else
+      cut = true;
+    sigaction(SIGSEGV, &oldSegv, nullptr);
+    sigaction(SIGBUS, &oldBus, nullptr);
+
+    EXPECT_TRUE(cut) << "the append never reached the read-only page";
+    // Compared by its parts: a failing text is thousands of bytes long.
+    const std::string taken = block.take();
+    EXPECT_EQ(taken.size(), c.pending) << "a torn append changed the pending text";
+    EXPECT_EQ(taken.find_first_not_of('p'), std::string::npos) << "a torn append showed other bytes";
+    munmap(mapped, kChannelBlockSize);
+  }
+}
+#endif
 
 }  // namespace

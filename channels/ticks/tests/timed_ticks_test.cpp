@@ -10,6 +10,7 @@ namespace {
 using test_terminal::Arg;
 using test_terminal::TestTerminal;
 using testing_support::TempDir;
+using testing_support::waitUntil;
 
 class TimedTicksTest : public ::testing::Test {
  protected:
@@ -26,12 +27,14 @@ class TimedTicksTest : public ::testing::Test {
   }
   // Waits until the chart has at least `count` ticks (bounded), then returns them.
   std::vector<test_terminal::Tick> ticksAfter(int chart, std::size_t count) {
-    for (int i = 0; i < 200; ++i) {
-      auto t = terminal.ticks(chart);
-      if (t.size() >= count) return t;
-      Sleep(20);
-    }
+    waitUntil([&] { return terminal.ticks(chart).size() >= count; }, 4000);
     return terminal.ticks(chart);
+  }
+  std::size_t threads() { return testing_support::threadCount(terminal.processId()); }
+  // A tick thread's handle is no kernel object: its end shows in the
+  // terminal's thread count.
+  bool threadsFallTo(std::size_t count) {
+    return waitUntil([&] { return threads() <= count; }, 2000);
   }
   TempDir copy{"copy"};
   TestTerminal terminal;
@@ -54,19 +57,48 @@ TEST_F(TimedTicksTest, RemoveEndsTheThreadAndItsTicks) {
   const int handle = setup(0, 5);
   ASSERT_FALSE(ticksAfter(0, 2).empty());
   ASSERT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(handle)}), 1);
+  // The thread has ended; a tick of chart 1, handled by the same window
+  // thread, shows that whatever it posted before has been handled too.
+  const int marker = setup(1, 0);
+  ASSERT_FALSE(ticksAfter(1, 1).empty());
   terminal.clearTicks(0);
-  Sleep(150);
+  terminal.clearTicks(1);
+  ASSERT_GE(ticksAfter(1, 3).size(), 3u) << "the marker's ticks show time passing";
   EXPECT_TRUE(terminal.ticks(0).empty()) << "ticks after RemoveTimedTicks returned";
+  EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(marker)}), 1);
   // The handle is spent: a second call finds no thread of the library.
   EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(handle)}), 0);
 }
 
-TEST_F(TimedTicksTest, ClosingTheChartEndsItsThread) {
+TEST_F(TimedTicksTest, ClosingTheChartEndsItsThreadAndReclaimsItsHandle) {
+  const std::size_t before = threads();
   const int handle = setup(0, 0);
   ASSERT_FALSE(ticksAfter(0, 1).empty());
   ASSERT_TRUE(terminal.closeChart(0));
-  EXPECT_EQ(terminal.wait(handle, 2000), "signaled");
-  EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(handle)}), 1);
+  EXPECT_TRUE(threadsFallTo(before)) << threads() << " threads, " << before << " before the tick thread";
+  // Nobody has to call RemoveTimedTicks: the entry went with its thread.
+  EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(handle)}), 0);
+}
+
+// A spent handle must never name a later tick thread, of this program or of
+// another one: the kernel hands the value of a closed thread handle out again.
+TEST_F(TimedTicksTest, SpentHandleNeverStopsAnotherThread) {
+  std::vector<int> spent;
+  for (int i = 0; i < 20; ++i) {
+    const int h = setup(0, 0);
+    ASSERT_NE(h, 0);
+    ASSERT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(h)}), 1);
+    spent.push_back(h);
+  }
+  const int running = setup(0, 0);
+  ASSERT_NE(running, 0);
+  for (int h : spent) {
+    EXPECT_NE(h, running);
+    EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(h)}), 0) << "spent handle " << h;
+  }
+  terminal.clearTicks(0);
+  EXPECT_GE(ticksAfter(0, 3).size(), 3u) << "a spent handle stopped the running thread";
+  EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(running)}), 1);
 }
 
 TEST_F(TimedTicksTest, NullAndInventedValues) {
@@ -76,10 +108,11 @@ TEST_F(TimedTicksTest, NullAndInventedValues) {
     EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(invented)}), 0) << invented;
   }
   // A value that is not a window starts a thread that ends at once.
+  const std::size_t before = threads();
   const int handle = terminal.callInt("SetupTimedTicks", {Arg::i(0x1234), Arg::i(10)});
   ASSERT_NE(handle, 0);
-  EXPECT_EQ(terminal.wait(handle, 2000), "signaled");
-  EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(handle)}), 1);
+  EXPECT_TRUE(threadsFallTo(before));
+  EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(handle)}), 0) << "reclaimed when its thread ended";
 }
 
 TEST_F(TimedTicksTest, ThreadsForOneChartAreIndependent) {
@@ -88,7 +121,8 @@ TEST_F(TimedTicksTest, ThreadsForOneChartAreIndependent) {
   ASSERT_NE(fast, slow);
   ASSERT_GE(ticksAfter(1, 3).size(), 3u);
   ASSERT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(fast)}), 1);
-  EXPECT_EQ(terminal.wait(slow, 0), "timeout") << "the other thread still runs";
+  terminal.clearTicks(1);
+  EXPECT_FALSE(ticksAfter(1, 1).empty()) << "the other thread still ticks";
   EXPECT_EQ(terminal.callInt("RemoveTimedTicks", {Arg::i(slow)}), 1);
 }
 
@@ -108,8 +142,9 @@ TEST_F(TimedTicksTest, TicksGoOnAfterTheTerminalFreesTheLibrary) {
 TEST(TimeUtc, IsTheSystemClockInAnyTimeZone) {
   TIME_ZONE_INFORMATION zone;
   GetTimeZoneInformation(&zone);
-  if (const char* expected = std::getenv("EXPECTED_BIAS"))
+  if (const char* expected = std::getenv("EXPECTED_BIAS")) {
     ASSERT_EQ(zone.Bias, std::atol(expected)) << "the time zone did not take effect";
+  }
 
   TempDir copy{"tz"};
   test_terminal::makeCopyFolder(copy.path());

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "testing/robot/robot.h"
 #include "testing/support/registry_entries.h"
 #include "testing/terminal/test_terminal.h"
@@ -201,11 +203,18 @@ namespace {
 // cancels. Wine's browser has no working edit box, so the folder is picked
 // through the browser's own selection message (this process, so the text
 // pointer is good).
-std::string browseAnswering(const std::string& ini, const std::string& typed, std::vector<robot::Dialog>* seen) {
+std::string browseAnswering(const std::string& ini, const std::string& typed, std::vector<robot::Dialog>* seen,
+                            bool redirectionOff = false) {
   std::string chosen = "unset";
   *seen = robot::answerWhile(
       [&] {
-        // As on the installer's main thread: the newer browser style needs OLE.
+        // As on the installer's main thread: the newer browser style needs OLE,
+        // and a 32-bit installer has file system redirection off there.
+        std::optional<testing_support::Wow64RedirectionOff> nativePaths;
+        if (redirectionOff) {
+          nativePaths.emplace();
+          EXPECT_TRUE(nativePaths->active()) << GetLastError();
+        }
         OleInitialize(nullptr);
         chosen = installer::browseForCopy(ini, nullptr);
         OleUninitialize();
@@ -251,6 +260,20 @@ TEST(BrowseForCopy, CancelTypedCopyAndNotACopy) {
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].caption, "Not MT4");
   EXPECT_EQ(seen[1].style & MB_ICONMASK, UINT(MB_ICONWARNING));
+}
+
+// The 32-bit installer on 64-bit Windows shows the browser on its main
+// thread after turning file system redirection off there.
+TEST(BrowseForCopy, Wow64WorksWithRedirectionOff) {
+  if (!testing_support::isWow64Process())
+    GTEST_SKIP() << "only a 32-bit program on 64-bit Windows has file system redirection";
+  TempDir dir{"browse64"};
+  const std::string copy = copyIn(dir / "Copy");
+  const std::string ini = dir / "install.ini";
+  std::vector<robot::Dialog> seen;
+  EXPECT_EQ(browseAnswering(ini, copy, &seen, true), copy);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_NE(seen[0].text.find("Choose the MT4 folder (containing terminal.exe)"), std::string::npos) << seen[0].text;
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "installer/main/tests/marvolt_runner.h"
+#include "installer/web/notifications.h"
+#include "testing/http/http_control.h"
+#include "testing/recorder/shell_open.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -62,9 +65,14 @@ TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
                 {systemFolder(GetSystemWow64DirectoryA) + "\\" + s32, s32},
                 {systemFolder(GetSystemWow64DirectoryA) + "\\" + wow, wow},
                 {systemFolder(GetSystemDirectoryA) + "\\" + s64, s64}};
-  for (const auto& p : placed) {
-    EXPECT_EQ(readFile(p.path), "bytes of " + p.name) << p.path;
-    if (p.path.rfind(copy, 0) != 0) DeleteFileA(p.path.c_str());
+  {
+    // The installer wrote with redirection off: so are the paths read here
+    // (the 64-bit system folder is system32 then, for a 32-bit test too).
+    testing_support::Wow64RedirectionOff nativePaths;
+    for (const auto& p : placed) {
+      EXPECT_EQ(readFile(p.path), "bytes of " + p.name) << p.path;
+      if (p.path.rfind(copy, 0) != 0) DeleteFileA(p.path.c_str());
+    }
   }
   EXPECT_FALSE(fileExists(copy + "\\experts\\old.ex4")) << "[Delete] entry still there";
   EXPECT_TRUE(GetFileAttributesA((copy + "\\experts\\presets").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
@@ -73,6 +81,58 @@ TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
   EXPECT_NE(settings.find("LastScanTime=\r\n"), std::string::npos) << settings;
   EXPECT_NE(settings.find("LastScanHash=55472"), std::string::npos) << settings;
   testing_support::removeTree(copy);
+}
+
+// A 32-bit installer on 64-bit Windows: "system32" and "syswow64" name the
+// 32-bit system folder (syswow64), "system64" the 64-bit one (system32), which
+// a 32-bit program reaches only with redirection off. The installer turns it
+// off on its main thread for the whole run, and the shell (the success page)
+// and HTTPS (the last notification) must still work there afterwards.
+TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
+  if (!testing_support::isWow64Process())
+    GTEST_SKIP() << "only a 32-bit program on 64-bit Windows has its system folders redirected";
+  const std::string prefix = test_http::uniquePrefix();
+  const std::string s32 = unique("s32_"), wow = unique("wow_"), s64 = unique("s64_");
+  TempDir copyDir{"wcopy"};
+  const std::string copy = makeCopy(copyDir.path());
+  test_terminal::ShellOpenRecorder browser;
+  Package package;
+  for (const auto& name : {s32, wow, s64}) package.addFile(name, "bytes of " + name);
+  package.writeIni("[Info]\r\nPackageId=7\r\nDownloadId=w\r\n[Install]\r\n" + s32 + "=system32\r\n" + wow +
+                   "=SysWOW64\r\n" + s64 + "=system64\r\n[Messages]\r\nMessageUrl3=https://localhost" + prefix +
+                   "done\r\n[Webpages]\r\nWebPage3=https://localhost/wow64?x=1\r\n");
+  const std::size_t tlsBefore = test_http::tlsConnections().size();
+  const auto result = package.run(copy);
+  EXPECT_EQ(result.exitCode, 0u);
+  ASSERT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
+
+  const std::string windows = systemFolder(GetWindowsDirectoryA);
+  const std::string wow64Folder = windows + "\\syswow64\\", nativeFolder = windows + "\\system32\\";
+  {
+    testing_support::Wow64RedirectionOff nativePaths;
+    ASSERT_TRUE(nativePaths.active()) << GetLastError();
+    const struct {
+      std::string path;
+      bool there;
+    } cases[] = {{wow64Folder + s32, true},    {wow64Folder + wow, true},  {wow64Folder + s64, false},
+                 {nativeFolder + s64, true},   {nativeFolder + s32, false}, {nativeFolder + wow, false}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.path);
+      EXPECT_EQ(fileExists(c.path), c.there);
+      if (c.there) EXPECT_EQ(readFile(c.path), "bytes of " + c.path.substr(c.path.rfind('\\') + 1));
+    }
+    for (const auto& name : {s32, wow}) DeleteFileA((wow64Folder + name).c_str());
+    DeleteFileA((nativeFolder + s64).c_str());
+  }
+  EXPECT_FALSE(fileExists(nativeFolder + s64)) << "seen through redirection the 64-bit file must not show";
+
+  std::vector<std::string> opened;
+  for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = browser.opened();
+  EXPECT_EQ(opened, std::vector<std::string>{"https://localhost/wow64?x=1&pid=7&cid=" + installer::computerId() +
+                                             "&did=w"})
+      << "the shell did not open the success page after redirection was off";
+  EXPECT_GT(test_http::tlsConnections().size(), tlsBefore)
+      << "the HTTPS notification never reached port 443 after redirection was off";
 }
 
 TEST(InstallRun, QuotedFolderIsNotACopy) {

@@ -133,6 +133,23 @@ TEST(HttpClient, HttpsGoesToPort443WhateverTheUrlSays) {
   EXPECT_EQ(seen.back().substr(0, 2), std::string("\x16\x03", 2)) << "not a TLS handshake";
 }
 
+// A 32-bit installer on 64-bit Windows has file system redirection off on its
+// main thread: WinHTTP must still load what TLS needs and reach port 443.
+TEST(HttpClient, Wow64HttpsWithRedirectionOff) {
+  if (!testing_support::isWow64Process())
+    GTEST_SKIP() << "only a 32-bit program on 64-bit Windows has file system redirection";
+  testing_support::Wow64RedirectionOff nativePaths;
+  ASSERT_TRUE(nativePaths.active()) << GetLastError();
+  HttpRequest r;
+  ASSERT_TRUE(splitUrl("https://localhost/wow64", r));
+  r.verb = "GET";
+  const std::size_t before = test_http::tlsConnections().size();
+  performHttpRequest(r);
+  const auto seen = test_http::tlsConnections();
+  ASSERT_GT(seen.size(), before) << "no connection reached port 443 with redirection off";
+  EXPECT_EQ(seen.back().substr(0, 2), std::string("\x16\x03", 2)) << "not a TLS handshake";
+}
+
 TEST(SplitUrl, HostPathAndScheme) {
   HttpRequest r;
   r.flags = kSecure | kWriteToFile;

@@ -1,0 +1,66 @@
+// lumarel-hub: the message hub of internet channels, on Redis.
+#include <sys/resource.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include "log.h"
+#include "server.h"
+#include "settings.h"
+
+namespace {
+
+// Every held receive request is an open connection: take every descriptor
+// the system allows.
+void raiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") {
+      std::cout << hub::settingsUsage();
+      return 0;
+    }
+  std::string error;
+  const hub::Settings settings = hub::readSettings(args, error);
+  if (!error.empty()) {
+    std::cerr << "lumarel-hub: " << error << "\n" << hub::settingsUsage();
+    return 2;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  raiseDescriptorLimit();
+
+  boost::asio::io_context loop(1);
+  auto server = std::make_shared<hub::Server>(loop, settings);
+  if (!server->open(error)) {
+    hub::logLine("not started: " + error);
+    return 1;
+  }
+  boost::asio::signal_set signals(loop, SIGINT, SIGTERM);
+  signals.async_wait([&](const boost::system::error_code& ec, int signal) {
+    if (ec) return;
+    hub::logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ": answering " +
+                 std::to_string(server->held()) + " held requests");
+    server->shutdown();
+  });
+  server->start();
+  hub::logLine("started on " + settings.listen + ":" + std::to_string(settings.port) + ", redis " +
+               settings.redisHost + ":" + std::to_string(settings.redisPort) + ", hold " +
+               std::to_string(settings.holdSeconds) + " s");
+  loop.run();
+  server->stopRedis();
+  hub::logLine("stopped");
+  return 0;
+}

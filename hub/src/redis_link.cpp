@@ -1,0 +1,240 @@
+#include "redis_link.h"
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <unordered_map>
+
+#include <boost/asio/post.hpp>
+#include <hiredis/hiredis.h>
+
+#include "log.h"
+#include "store.h"
+
+namespace hub {
+
+namespace {
+
+struct ContextFree {
+  void operator()(redisContext* c) const { redisFree(c); }
+};
+using Context = std::unique_ptr<redisContext, ContextFree>;
+
+struct ReplyFree {
+  void operator()(redisReply* r) const { freeReplyObject(r); }
+};
+
+Reply copyReply(const redisReply* r) {
+  Reply out;
+  switch (r->type) {
+    case REDIS_REPLY_NIL: out.kind = Reply::Kind::Nil; break;
+    case REDIS_REPLY_INTEGER: out.kind = Reply::Kind::Integer; out.integer = r->integer; break;
+    case REDIS_REPLY_STRING:
+    case REDIS_REPLY_STATUS:
+      out.kind = Reply::Kind::Text;
+      out.text.assign(r->str, r->len);
+      break;
+    case REDIS_REPLY_ERROR:
+      out.kind = Reply::Kind::Error;
+      out.text.assign(r->str, r->len);
+      break;
+    case REDIS_REPLY_ARRAY:
+      out.kind = Reply::Kind::Array;
+      out.items.reserve(r->elements);
+      for (std::size_t i = 0; i < r->elements; ++i) out.items.push_back(copyReply(r->element[i]));
+      break;
+    default: out.kind = Reply::Kind::Failed; break;
+  }
+  return out;
+}
+
+Context connect(const RedisAddress& address, std::string& why) {
+  const timeval connectTimeout{1, 0};
+  Context c(redisConnectWithTimeout(address.host.c_str(), address.port, connectTimeout));
+  if (!c || c->err) {
+    why = c ? c->errstr : "out of memory";
+    return nullptr;
+  }
+  // A command that takes longer than this means Redis is in trouble: the
+  // request gets "busy" and the connection is made anew.
+  const timeval commandTimeout{5, 0};
+  redisSetTimeout(c.get(), commandTimeout);
+  return c;
+}
+
+Reply run(redisContext* c, const std::vector<std::string>& words) {
+  std::vector<const char*> argv;
+  std::vector<std::size_t> lengths;
+  for (const auto& w : words) {
+    argv.push_back(w.data());
+    lengths.push_back(w.size());
+  }
+  std::unique_ptr<redisReply, ReplyFree> r(
+      static_cast<redisReply*>(redisCommandArgv(c, static_cast<int>(argv.size()), argv.data(), lengths.data())));
+  if (!r) {
+    Reply failed;
+    failed.text = c->errstr[0] ? c->errstr : "no reply";
+    return failed;
+  }
+  return copyReply(r.get());
+}
+
+}  // namespace
+
+void RedisHealth::report(bool reachable, const std::string& why) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (reachable_.exchange(reachable) == reachable) return;
+  if (reachable)
+    logLine("redis reachable again");
+  else
+    logLine("redis unreachable: " + why);
+}
+
+RedisLink::RedisLink(boost::asio::io_context& loop, RedisAddress address, int workers, std::size_t maxQueued)
+    : loop_(loop), address_(std::move(address)), maxQueued_(maxQueued) {
+  for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+}
+
+RedisLink::~RedisLink() { stop(); }
+
+void RedisLink::stop() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  for (auto& t : workers_)
+    if (t.joinable()) t.join();
+  listenerStop_ = true;
+  const int socket = listenerSocket_.load();
+  if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
+  if (listener_.joinable()) listener_.join();
+}
+
+bool RedisLink::enqueue(Job job) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (stopping_ || queue_.size() >= maxQueued_) return false;
+    queue_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+  return true;
+}
+
+bool RedisLink::script(const std::string& source, std::vector<std::string> keys, std::vector<std::string> args,
+                       Done done, bool idempotent) {
+  Job job;
+  job.idempotent = idempotent;
+  job.words = {"EVALSHA", "", std::to_string(keys.size())};
+  for (auto& k : keys) job.words.push_back(std::move(k));
+  for (auto& a : args) job.words.push_back(std::move(a));
+  job.scriptSource = source;
+  job.done = std::move(done);
+  return enqueue(std::move(job));
+}
+
+bool RedisLink::command(std::vector<std::string> words, Done done) {
+  return enqueue(Job{std::move(words), {}, std::move(done)});
+}
+
+void RedisLink::work() {
+  Context c;
+  // Digests of the scripts this connection has loaded; a restarted Redis
+  // forgets them (NOSCRIPT), and they are loaded again.
+  std::unordered_map<std::string, std::string> loaded;
+  auto runScript = [&](Job& job) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      auto known = loaded.find(job.scriptSource);
+      if (known == loaded.end()) {
+        Reply sha = run(c.get(), {"SCRIPT", "LOAD", job.scriptSource});
+        if (sha.kind != Reply::Kind::Text) return sha;
+        known = loaded.emplace(job.scriptSource, sha.text).first;
+      }
+      job.words[1] = known->second;
+      Reply reply = run(c.get(), job.words);
+      if (reply.kind != Reply::Kind::Error || reply.text.rfind("NOSCRIPT", 0) != 0) return reply;
+      loaded.erase(known);
+    }
+    Reply failed;
+    failed.kind = Reply::Kind::Error;
+    failed.text = "script not loaded";
+    return failed;
+  };
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+      // Jobs still queued at the stop are answered as failed below, never dropped.
+      if (queue_.empty()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    Reply reply;
+    std::string why;
+    for (int attempt = 0; attempt < (job.idempotent ? 2 : 1); ++attempt) {
+      if (!c) c = connect(address_, why);
+      if (!c) {
+        reply.text = why;
+        break;
+      }
+      reply = job.scriptSource.empty() ? run(c.get(), job.words) : runScript(job);
+      if (reply.kind != Reply::Kind::Failed) break;
+      why = reply.text;
+      c.reset();
+      loaded.clear();
+    }
+    health_.report(reply.kind != Reply::Kind::Failed, why);
+    boost::asio::post(loop_, [done = std::move(job.done), reply = std::move(reply)]() mutable { done(std::move(reply)); });
+  }
+}
+
+void RedisLink::listen(Sent sent, Resync resync) {
+  listener_ = std::thread([this, sent = std::move(sent), resync = std::move(resync)] { subscribe(sent, resync); });
+}
+
+void RedisLink::subscribe(Sent sent, Resync resync) {
+  int pauseMs = 100;
+  while (!listenerStop_) {
+    std::string why;
+    Context c = connect(address_, why);
+    if (c) {
+      // The listener waits as long as it takes for the next notification.
+      redisSetTimeout(c.get(), timeval{0, 0});
+      listenerSocket_ = c->fd;
+      if (listenerStop_) ::shutdown(c->fd, SHUT_RDWR);
+      const std::string topic(store::kSentTopic);
+      Reply subscribed = run(c.get(), {"SUBSCRIBE", topic});
+      if (subscribed.kind == Reply::Kind::Array) {
+        pauseMs = 100;
+        health_.report(true, {});
+        boost::asio::post(loop_, resync);
+        for (;;) {
+          void* raw = nullptr;
+          if (redisGetReply(c.get(), &raw) != REDIS_OK || !raw) break;
+          std::unique_ptr<redisReply, ReplyFree> r(static_cast<redisReply*>(raw));
+          if (r->type != REDIS_REPLY_ARRAY || r->elements != 3 || r->element[2]->type != REDIS_REPLY_STRING) continue;
+          const std::string payload(r->element[2]->str, r->element[2]->len);
+          const std::size_t space = payload.find(' ');
+          if (space == std::string::npos) continue;
+          const long long id = std::atoll(payload.substr(0, space).c_str());
+          boost::asio::post(loop_, [sent, id, channel = payload.substr(space + 1)] { sent(id, channel); });
+        }
+        why = c->errstr;
+      } else {
+        why = subscribed.text;
+      }
+      listenerSocket_ = -1;
+    }
+    if (listenerStop_) break;
+    health_.report(false, why);
+    // Bounded pause before the next attempt, cut short by a stop.
+    for (int waited = 0; waited < pauseMs && !listenerStop_; waited += 50)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pauseMs = std::min(pauseMs * 2, 2000);
+  }
+}
+
+}  // namespace hub

@@ -1,0 +1,92 @@
+#pragma once
+// Redis from the hub's event loop: a few threads, each with a connection of
+// its own, run commands taken from a bounded queue and hand each reply back
+// to the loop; one more thread listens for stored messages. The loop itself
+// never blocks on Redis.
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+
+namespace hub {
+
+// A reply, copied out of hiredis so that it can cross threads.
+struct Reply {
+  enum class Kind { Failed, Nil, Integer, Text, Array, Error } kind = Kind::Failed;
+  long long integer = 0;
+  std::string text;  // a text or error reply, or why the command failed
+  std::vector<Reply> items;
+};
+
+struct RedisAddress {
+  std::string host = "127.0.0.1";
+  int port = 6379;
+};
+
+// Logs once when Redis goes away and once when it is back: never per request.
+class RedisHealth {
+ public:
+  void report(bool reachable, const std::string& why);
+  bool reachable() const { return reachable_; }
+
+ private:
+  std::atomic<bool> reachable_{true};
+  std::mutex lock_;
+};
+
+class RedisLink {
+ public:
+  using Done = std::function<void(Reply)>;
+  using Sent = std::function<void(long long id, std::string channel)>;
+  using Resync = std::function<void()>;
+
+  RedisLink(boost::asio::io_context& loop, RedisAddress address, int workers, std::size_t maxQueued);
+  ~RedisLink();
+
+  // Runs a script (by its digest, loading it when Redis does not know it) and
+  // calls `done` on the loop. False when the queue is full: the caller answers
+  // "busy" at once rather than queue without bound.
+  // `idempotent`: may run twice without harm, so a connection found broken
+  // (Redis restarted since its last use) is made anew and the command tried once more.
+  bool script(const std::string& source, std::vector<std::string> keys, std::vector<std::string> args, Done done,
+              bool idempotent = false);
+  bool command(std::vector<std::string> words, Done done);
+
+  // Listens on the "sent" topic; `resync` runs after every (re)subscription,
+  // when notifications may have been missed.
+  void listen(Sent sent, Resync resync);
+  void stop();
+  bool reachable() const { return health_.reachable(); }
+
+ private:
+  struct Job {
+    std::vector<std::string> words;
+    std::string scriptSource;  // non-empty: words are EVALSHA's, the digest filled in by the worker
+    Done done;
+    bool idempotent = false;
+  };
+  void work();
+  void subscribe(Sent sent, Resync resync);
+  bool enqueue(Job job);
+
+  boost::asio::io_context& loop_;
+  RedisAddress address_;
+  std::size_t maxQueued_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<Job> queue_;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+  std::thread listener_;
+  std::atomic<int> listenerSocket_{-1};
+  std::atomic<bool> listenerStop_{false};
+  RedisHealth health_;
+};
+
+}  // namespace hub

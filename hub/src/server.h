@@ -1,0 +1,65 @@
+#pragma once
+// The hub's HTTP side: one event loop, one session per connection, and the
+// receive requests that wait for a message, listed per channel.
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "redis_link.h"
+#include "settings.h"
+
+namespace hub {
+
+class Session;
+
+class Server : public std::enable_shared_from_this<Server> {
+ public:
+  Server(boost::asio::io_context& loop, const Settings& settings);
+
+  // Binds and listens; false (with `error`) when the address is taken.
+  bool open(std::string& error);
+  void start();
+  // Stops accepting, answers every held request at once and ends idle
+  // connections; `done` runs when the last connection has gone.
+  void shutdown();
+  void stopRedis() { redis_.stop(); }
+
+  const Settings& settings() const { return settings_; }
+  RedisLink& redis() { return redis_; }
+  bool shuttingDown() const { return shuttingDown_; }
+
+  // Held requests, by channel.
+  void hold(const std::shared_ptr<Session>& session, const std::string& channel, const std::string& user);
+  void release(Session* session, const std::string& channel, const std::string& user);
+  int heldBy(const std::string& user) const;
+
+  void enter(Session* s) { sessions_.insert(s); }
+  void leave(Session* s);
+  std::size_t connections() const { return sessions_.size(); }
+  std::size_t held() const { return heldTotal_; }
+  std::size_t waiting() const;  // held and not being looked up
+
+ private:
+  void accept();
+  void sent(long long id, const std::string& channel);
+  void resync();
+
+  boost::asio::io_context& loop_;
+  Settings settings_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  RedisLink redis_;
+  std::unordered_map<std::string, std::unordered_map<Session*, std::shared_ptr<Session>>> waiting_;
+  std::unordered_map<std::string, int> heldPerUser_;
+  std::size_t heldTotal_ = 0;
+  std::unordered_set<Session*> sessions_;
+  bool shuttingDown_ = false;
+  bool refusing_ = false;  // at the connection limit: logged once until it passes
+  boost::asio::steady_timer shutdownDeadline_;
+};
+
+}  // namespace hub

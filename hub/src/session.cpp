@@ -1,0 +1,265 @@
+#include "session.h"
+
+#include <chrono>
+
+#include <boost/asio/dispatch.hpp>
+
+#include "protocol.h"
+#include "server.h"
+#include "store.h"
+
+namespace hub {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = boost::asio::ip::tcp;
+
+namespace {
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string headerOf(const http::request<http::string_body>& request, const char* name) {
+  const auto found = request.find(name);
+  return found == request.end() ? std::string() : std::string(found->value());
+}
+
+// A body far above the limit is not read to its end: the answer goes out and
+// the connection is closed.
+std::uint64_t bodyCeiling(const Settings& s) { return std::max<std::uint64_t>(64 * 1024, s.maxMessageBytes * 4); }
+
+const std::string kSendScript = std::string(store::kAdmit) + store::kSendBody;
+const std::string kReceiveScript = std::string(store::kAdmit) + store::kFetchBody + store::kReceiveCall;
+const std::string kFetchScript = std::string(store::kFetchBody) + store::kFetchCall;
+
+}  // namespace
+
+Session::Session(tcp::socket socket, std::shared_ptr<Server> server)
+    : stream_(std::move(socket)), buffer_(16 * 1024), server_(std::move(server)) {
+  server_->enter(this);
+}
+
+Session::~Session() { server_->leave(this); }
+
+void Session::readRequest() {
+  phase_ = Phase::Reading;
+  if (server_->shuttingDown()) return close();
+  parser_.emplace();
+  parser_->header_limit(8 * 1024);
+  parser_->body_limit(bodyCeiling(server_->settings()));
+  stream_.expires_after(std::chrono::seconds(server_->settings().headerSeconds));
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+}
+
+void Session::onRead(beast::error_code ec) {
+  if (ec == http::error::body_limit) {
+    return answer(http::status::payload_too_large, errorAnswer(error_number::kMessageTooLong), false);
+  }
+  if (ec) return close();  // the client left, sent nothing in time, or sent no HTTP
+  handle(parser_->get());
+}
+
+void Session::handle(const Request& request) {
+  const Target target = readTarget(std::string_view(request.target().data(), request.target().size()));
+  const bool keepAlive = request.keep_alive();
+  keepAlive_ = keepAlive;
+  if (target.path == kHealthPath) {
+    const bool ok = server_->redis().reachable();
+    return answer(ok ? http::status::ok : http::status::service_unavailable,
+                  ok ? "ok held=" + std::to_string(server_->waiting()) +
+                           " connections=" + std::to_string(server_->connections())
+                     : "redis unreachable",
+                  keepAlive);
+  }
+  const bool isSend = target.path == kSendPath && request.method() == http::verb::post;
+  const bool isReceive = target.path == kReceivePath && request.method() == http::verb::get;
+  if (!isSend && !isReceive) return answer(http::status::not_found, errorAnswer(error_number::kBadRequest), keepAlive);
+  if (headerOf(request, "Zelk-Version") != kVersion)
+    return answer(http::status::ok, errorAnswer(error_number::kWrongVersion), keepAlive);
+  const std::string user = headerOf(request, "Zelk-Username");
+  if (user.empty() || user.size() > 256 || headerOf(request, "Zelk-Password").size() != 32)
+    return answer(http::status::ok, errorAnswer(error_number::kUnknownUser), keepAlive);
+  if (const int refusal = checkChannel(target.channel, server_->settings().maxChannelBytes))
+    return answer(http::status::ok, errorAnswer(refusal), keepAlive);
+  channel_ = target.channel;
+  user_ = user;
+  if (isSend) return send(request);
+  const auto r = target.hasMark ? readMark(target.mark) : std::optional<long long>(0);
+  if (!r) return answer(http::status::ok, errorAnswer(error_number::kBadRequest), keepAlive);
+  receive(request, *r);
+}
+
+void Session::send(const Request& request) {
+  const Settings& s = server_->settings();
+  std::string text = request.body();
+  if (text.size() > s.maxMessageBytes)
+    return answer(http::status::ok, errorAnswer(error_number::kMessageTooLong), keepAlive_);
+  if (text.empty()) return answer(http::status::ok, errorAnswer(error_number::kEmptyMessage), keepAlive_);
+  flattenText(text);
+  const long long now = nowMs();
+  phase_ = Phase::Fetching;
+  const bool queued = server_->redis().script(
+      kSendScript,
+      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_),
+       store::messagesKey(channel_), store::timesKey(channel_)},
+      {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), user_, std::move(text),
+       std::to_string(now), std::to_string(s.keepCount), std::to_string(s.keepSeconds * 1000LL),
+       std::string(store::kSentTopic), channel_},
+      [self = shared_from_this()](Reply reply) {
+        if (reply.kind != Reply::Kind::Array || reply.items.empty())
+          return self->answer(http::status::ok, errorAnswer(error_number::kStorageUnavailable), self->keepAlive_);
+        const long long refusal = reply.items[0].integer;
+        self->answer(http::status::ok, refusal == 0 ? std::string("OKAY") : errorAnswer(static_cast<int>(refusal)),
+                     self->keepAlive_);
+      });
+  if (!queued) answer(http::status::ok, errorAnswer(error_number::kStorageUnavailable), keepAlive_);
+}
+
+void Session::receive(const Request& request, long long r) {
+  const Settings& s = server_->settings();
+  if (server_->heldBy(user_) >= s.maxHeldPerUser)
+    return answer(http::status::ok, errorAnswer(error_number::kSlowDown), keepAlive_);
+  // Listed before the first look, so that a message stored while the look is
+  // under way is not missed.
+  mark_ = r;
+  held_ = true;
+  again_ = expired_ = admitted_ = false;
+  phase_ = Phase::Fetching;
+  server_->hold(shared_from_this(), channel_, user_);
+  holdTimer_.emplace(stream_.get_executor());
+  holdTimer_->expires_after(std::chrono::seconds(s.holdSeconds));
+  holdTimer_->async_wait([self = shared_from_this()](beast::error_code ec) {
+    if (!ec) self->expire();
+  });
+  stream_.expires_never();
+  watchClient();
+  const long long now = nowMs();
+  const bool queued = server_->redis().script(
+      kReceiveScript,
+      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_),
+       store::messagesKey(channel_), store::timesKey(channel_)},
+      {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), std::to_string(r),
+       std::to_string(now), std::to_string(s.keepSeconds * 1000LL), std::to_string(s.linesPerAnswer)},
+      [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
+  if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
+}
+
+void Session::fetchAgain() {
+  if (phase_ != Phase::Waiting) return;
+  phase_ = Phase::Fetching;
+  const Settings& s = server_->settings();
+  const bool queued = server_->redis().script(
+      kFetchScript, {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)},
+      {std::to_string(mark_), std::to_string(nowMs()), std::to_string(s.keepSeconds * 1000LL),
+       std::to_string(s.linesPerAnswer)},
+      [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
+  if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
+}
+
+void Session::messageArrived() {
+  if (phase_ == Phase::Fetching) again_ = true;
+}
+
+bool Session::beginFetch() {
+  if (phase_ != Phase::Waiting) return false;
+  phase_ = Phase::Fetching;
+  return true;
+}
+
+void Session::onFetched(const Reply& reply) {
+  if (phase_ != Phase::Fetching) return;  // answered meanwhile (shutdown, client gone)
+  if (reply.kind != Reply::Kind::Array || reply.items.empty()) {
+    // Once let in, a receiver rides out a Redis restart: it is looked for
+    // again when the listener is back, or answered with its mark at the hold time.
+    if (!admitted_ || expired_ || server_->shuttingDown())
+      return finishHold(admitted_ ? dataAnswer(mark_, {}) : errorAnswer(error_number::kStorageUnavailable));
+    again_ = false;
+    phase_ = Phase::Waiting;
+    return;
+  }
+  if (reply.items[0].integer != 0) return finishHold(errorAnswer(static_cast<int>(reply.items[0].integer)));
+  admitted_ = true;
+  if (reply.items.size() >= 2) mark_ = reply.items[1].integer;
+  std::vector<std::string> lines;
+  for (std::size_t i = 2; i < reply.items.size(); ++i) lines.push_back(reply.items[i].text);
+  if (!lines.empty() || expired_ || server_->shuttingDown()) return finishHold(dataAnswer(mark_, lines));
+  phase_ = Phase::Waiting;
+  if (again_) {
+    again_ = false;
+    fetchAgain();
+  }
+}
+
+void Session::expire() {
+  if (phase_ == Phase::Waiting) return finishHold(dataAnswer(mark_, {}));
+  if (phase_ == Phase::Fetching) expired_ = true;
+}
+
+// A held client sends nothing until it has its answer: anything readable
+// (its close, most often) means it has gone.
+void Session::watchClient() {
+  stream_.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+    if (ec || !self->held_) return;
+    self->phase_ = Phase::Done;
+    self->close();
+  });
+}
+
+void Session::finishHold(const std::string& body) {
+  if (!held_) return;
+  answer(http::status::ok, body, keepAlive_);
+}
+
+void Session::answer(http::status status, std::string body, bool keepAlive) {
+  if (held_) {
+    held_ = false;
+    server_->release(this, channel_, user_);
+    if (holdTimer_) holdTimer_->cancel();
+    beast::error_code ignored;
+    stream_.socket().cancel(ignored);
+  }
+  phase_ = Phase::Writing;
+  response_ = {};
+  response_.result(status);
+  response_.version(11);
+  response_.set(http::field::server, "lumarel-hub");
+  response_.set(http::field::content_type, "text/plain");
+  response_.keep_alive(keepAlive && !server_->shuttingDown());
+  response_.body() = std::move(body);
+  response_.prepare_payload();
+  stream_.expires_after(std::chrono::seconds(server_->settings().writeSeconds));
+  http::async_write(stream_, response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+    if (ec || !self->response_.keep_alive()) return self->close();
+    self->readRequest();
+  });
+}
+
+void Session::shutdown() {
+  switch (phase_) {
+    case Phase::Reading: {
+      beast::error_code ignored;
+      stream_.socket().cancel(ignored);
+      break;
+    }
+    case Phase::Waiting: finishHold(dataAnswer(mark_, {})); break;
+    case Phase::Fetching: expired_ = true; break;
+    default: break;
+  }
+}
+
+void Session::close() {
+  if (held_) {
+    held_ = false;
+    server_->release(this, channel_, user_);
+    if (holdTimer_) holdTimer_->cancel();
+  }
+  phase_ = Phase::Done;
+  beast::error_code ignored;
+  stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+  stream_.socket().close(ignored);
+}
+
+}  // namespace hub
