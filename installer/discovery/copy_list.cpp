@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "installer/discovery/copy_lines.h"
 #include "installer/discovery/discovery.h"
 #include "installer/discovery/installed_programs.h"
 #include "terminal/folder_hash.h"
@@ -13,15 +14,15 @@ namespace installer {
 
 namespace {
 
-constexpr int kMaxLines = 1000;
+constexpr std::size_t kMaxLines = 1000;
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
 class CopyListFiller {
  public:
-  CopyListFiller(const InstallRequest& request, HWND list, HWND button)
-      : request_(request), list_(list), button_(button) {}
+  explicit CopyListFiller(const InstallRequest& request) : request_(request) {}
 
-  bool full() const { return lines_ >= kMaxLines; }
+  bool full() const { return lines_.size() >= kMaxLines; }
+  std::vector<std::string> take() { return std::move(lines_); }
 
   // Adds the line unless a copy with the same folder hash is already listed.
   void add(const std::string& folder, const std::string& line) {
@@ -29,9 +30,7 @@ class CopyListFiller {
     const std::uint32_t hash = terminal::folderHash(folder);
     if (std::find(seen_.begin(), seen_.end(), hash) != seen_.end()) return;
     seen_.push_back(hash);
-    SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    ++lines_;
-    EnableWindow(button_, TRUE);
+    lines_.push_back(line);
   }
 
   // A registry value naming "...\Uninstall.exe" (exact case) of a copy.
@@ -46,10 +45,8 @@ class CopyListFiller {
 
  private:
   const InstallRequest& request_;
-  HWND list_;
-  HWND button_;
   std::vector<std::uint32_t> seen_;
-  int lines_ = 0;
+  std::vector<std::string> lines_;
 };
 
 void addRunningCopies(CopyListFiller& filler) {
@@ -60,11 +57,7 @@ void addRunningCopies(CopyListFiller& filler) {
       char title[99] = {};
       GetWindowTextA(window, title, sizeof title);
       // Read as a plain text-to-integer conversion: blanks and a sign allowed.
-      if (const int number = std::atoi(title); number != 0) {
-        char prefix[32];
-        wsprintfA(prefix, "#%i: ", number);
-        line = prefix + folder;
-      }
+      if (const int number = std::atoi(title); number != 0) line = numberedCopyLine(number, folder);
     }
     filler.add(folder, line);
   }
@@ -93,11 +86,12 @@ void addInstalledPrograms(CopyListFiller& filler) {
 
 }  // namespace
 
-void fillCopyList(const InstallRequest& request, HWND list, HWND installButton) {
-  CopyListFiller filler(request, list, installButton);
+std::vector<std::string> fillCopyList(const InstallRequest& request) {
+  CopyListFiller filler(request);
   addRunningCopies(filler);
   addSharedDlls(filler);
   addInstalledPrograms(filler);
+  return filler.take();
 }
 
 }  // namespace installer

@@ -31,11 +31,11 @@ std::vector<RunningCopy> runningCopies();
 // The process's top-level window whose class name contains "MetaTrader".
 HWND findTerminalWindow(DWORD processId);
 
-// Adds a line per copy found to the list box and enables the button whenever
-// it adds one: running copies ("#%i: " and the folder when the main window's
-// title begins with a number), then shared-file counts, then installed
-// programs; a copy found twice keeps its first line. At most 1000 lines.
-void fillCopyList(const InstallRequest& request, HWND list, HWND installButton);
+// A line per copy found, in the order found: running copies ("#%i: " and the
+// folder when the main window's title begins with a number), then shared-file
+// counts, then installed programs; a copy found twice keeps its first line.
+// At most 1000 lines. The install dialog lists them.
+std::vector<std::string> fillCopyList(const InstallRequest& request);
 
 // The folder browser; a new folder, or "" when cancelled or not a copy (then
 // the NotMT4 message, owned by the dialog).

@@ -10,6 +10,7 @@
 #include "installer/main/dotnet_check.h"
 #include "installer/post_install/post_install.h"
 #include "installer/web/notifications.h"
+#include "installer/ui/install_dialog.h"
 #include "installer/web/terminal_download.h"
 #include "installer/web/web_pages.h"
 #include "installer/ui/install_worker.h"
@@ -38,6 +39,7 @@ MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
   steps.checkPrerequisite = checkDotNetPrerequisite;
   steps.isCopyFolder = isCopyFolder;
+  steps.showInstallDialog = [](InstallRequest& request) { showInstallDialog(request); };
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <commctrl.h>
+#include <shlobj.h>
+
 #include "testing/robot/png_writer.h"
 
 namespace robot {
@@ -267,6 +270,7 @@ bool clickButton(const Dialog& dialog, std::string_view button) {
   for (HWND child : children(dialog.window)) {
     if (_stricmp(className(child).c_str(), "Button") != 0 || !IsWindowVisible(child)) continue;
     if (withoutAccelerator(windowText(child)) != button) continue;
+    if (!IsWindowEnabled(child)) return false;
     // What a click sends: the dialog hears BN_CLICKED from the button.
     return PostMessageA(dialog.window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(child), BN_CLICKED),
                         reinterpret_cast<LPARAM>(child)) != FALSE;
@@ -276,17 +280,18 @@ bool clickButton(const Dialog& dialog, std::string_view button) {
 
 std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
                                     const std::function<std::string(const Dialog&)>& choose,
-                                    DWORD timeoutMs) {
+                                    DWORD timeoutMs, std::vector<HWND> known) {
   std::vector<Dialog> seen;
-  std::vector<HWND> known;
   const DWORD start = GetTickCount();
   while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs) {
     auto dialog = waitForAnyDialog(processId, known, 100);
     if (!dialog) continue;
     const std::string button = choose(*dialog);
-    // A dialog still building its controls has not got the button yet: it is
-    // looked at again on the next round.
-    if (button == kNotYet || (!button.empty() && !clickButton(*dialog, button))) {
+    if (button == kEscape) {
+      pressEscape(dialog->window);
+    } else if (button == kNotYet || (!button.empty() && !clickButton(*dialog, button))) {
+      // A dialog still building its controls has not got the button yet: it
+      // is looked at again on the next round.
       Sleep(50);
       continue;
     }
@@ -314,6 +319,149 @@ std::vector<Dialog> answerWhile(const std::function<void()>& work,
   }
   CloseHandle(thread);
   return seen;
+}
+
+bool clickControl(HWND dialog, int controlId) {
+  HWND control = GetDlgItem(dialog, controlId);
+  if (!control || !IsWindowVisible(control) || !IsWindowEnabled(control)) return false;
+  return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(controlId, STN_CLICKED),
+                      reinterpret_cast<LPARAM>(control)) != FALSE;
+}
+
+bool pressEscape(HWND dialog) {
+  // The dialog's own message loop turns the key into its cancel command.
+  return PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 1) != FALSE &&
+         PostMessageA(dialog, WM_KEYUP, VK_ESCAPE, 0xC0000001) != FALSE;
+}
+
+bool clickCloseBox(HWND window) {
+  return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+}
+
+std::vector<std::string> listLines(HWND list) {
+  std::vector<std::string> lines;
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count)) return lines;
+  for (int i = 0; i < static_cast<int>(count); ++i) {
+    // Wide messages: Wine hands the ANSI form of LB_GETTEXT across processes
+    // as wide text, which would overrun a buffer sized for ANSI.
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &length);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                             2000, &got) ||
+        static_cast<LRESULT>(got) == LB_ERR || got > length)
+      got = 0;
+    text.resize(static_cast<std::size_t>(got));
+    std::string ansi(text.size() * 2 + 1, '\0');
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), ansi.data(),
+                                          static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    lines.push_back(std::move(ansi));
+  }
+  return lines;
+}
+
+std::vector<int> selectedLines(HWND list) {
+  std::vector<int> selected;
+  const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i)
+    if (SendMessageA(list, LB_GETSEL, i, 0) > 0) selected.push_back(i);
+  return selected;
+}
+
+bool selectLine(HWND list, int index, bool selected) {
+  return SendMessageA(list, LB_SETSEL, selected ? TRUE : FALSE, index) != LB_ERR;
+}
+
+namespace {
+
+// Memory inside another process, for the messages whose parameters point at
+// memory and are not carried across processes (the folder browser's).
+class RemoteMemory {
+ public:
+  RemoteMemory(DWORD processId, std::size_t size) : size_(size) {
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (process_) at_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~RemoteMemory() {
+    if (at_) VirtualFreeEx(process_, at_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  RemoteMemory(const RemoteMemory&) = delete;
+  RemoteMemory& operator=(const RemoteMemory&) = delete;
+  explicit operator bool() const { return at_ != nullptr; }
+  std::uint8_t* at() const { return static_cast<std::uint8_t*>(at_); }
+  bool write(std::size_t offset, const void* bytes, std::size_t size) {
+    return offset + size <= size_ && WriteProcessMemory(process_, at() + offset, bytes, size, nullptr);
+  }
+  bool read(std::size_t offset, void* bytes, std::size_t size) const {
+    return offset + size <= size_ && ReadProcessMemory(process_, at() + offset, bytes, size, nullptr);
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  void* at_ = nullptr;
+  std::size_t size_;
+};
+
+// The text of the tree's selected item, read through memory of its process.
+std::string selectedTreeText(HWND tree, DWORD processId) {
+  const auto item = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+  if (!item) return {};
+  RemoteMemory memory(processId, sizeof(TVITEMA) + MAX_PATH);
+  if (!memory) return {};
+  TVITEMA query = {};
+  query.mask = TVIF_TEXT;
+  query.hItem = reinterpret_cast<HTREEITEM>(item);
+  query.pszText = reinterpret_cast<LPSTR>(memory.at() + sizeof(TVITEMA));
+  query.cchTextMax = MAX_PATH;
+  const char nothing = '\0';
+  if (!memory.write(0, &query, sizeof query) || !memory.write(sizeof query, &nothing, 1)) return {};
+  if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(memory.at()))) return {};
+  char text[MAX_PATH] = {};
+  if (!memory.read(sizeof query, text, MAX_PATH - 1)) return {};
+  return text;
+}
+
+}  // namespace
+
+bool chooseFolder(const Dialog& browser, const std::string& folder, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  auto late = [&] { return GetTickCount() - start >= timeoutMs; };
+  HWND tree = nullptr;
+  while (!(tree = FindWindowExA(browser.window, nullptr, "SysTreeView32", nullptr)) ||
+         SendMessageA(tree, TVM_GETCOUNT, 0, 0) == 0) {
+    if (late()) return false;
+    Sleep(50);
+  }
+  RemoteMemory path(browser.processId, folder.size() + 1);
+  if (!path || !path.write(0, folder.c_str(), folder.size() + 1)) return false;
+  const std::string leaf = folder.substr(folder.find_last_of('\\') + 1);
+  // The browser opens the tree down to the folder; OK only once it shows the
+  // folder selected, as a person would wait to see it. A browser still
+  // starting up may put its own first selection over ours: ask again.
+  for (;;) {
+    SendMessageA(browser.window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.at()));
+    if (lstrcmpiA(selectedTreeText(tree, browser.processId).c_str(), leaf.c_str()) == 0) break;
+    if (late()) return false;
+    Sleep(100);
+  }
+  return clickButton(browser, "OK");
+}
+
+COLORREF Picture::at(int x, int y) const {
+  const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+  return RGB(rgb[i], rgb[i + 1], rgb[i + 2]);
+}
+
+Picture capture(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  const Pixels p = capture(client);
+  return Picture{p.width, p.height, p.rgb};
 }
 
 std::string goOnButton(const Dialog& dialog) {

@@ -3,6 +3,7 @@
 // boxes by caption, reads them, clicks their buttons and takes screenshots.
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -38,19 +39,56 @@ std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>&
                                        DWORD timeoutMs);
 
 // Clicks the button whose text (without "&") is `button`; false when the
-// dialog has none.
+// dialog has none or it is disabled (a person cannot click it then).
 bool clickButton(const Dialog& dialog, std::string_view button);
+
+// Clicks a control that reports clicks (a static with SS_NOTIFY, such as a
+// link): the dialog hears STN_CLICKED from it.
+bool clickControl(HWND dialog, int controlId);
+
+// The Escape key pressed in a dialog.
+bool pressEscape(HWND dialog);
+
+// The close box of a window's caption clicked.
+bool clickCloseBox(HWND window);
+
+// The lines of a list box (of any process), in list order.
+std::vector<std::string> listLines(HWND list);
+
+// Indexes of the selected lines of a list box, in list order.
+std::vector<int> selectedLines(HWND list);
+
+// A click on one line of a multiple-selection list box: the line's selection
+// becomes `selected`.
+bool selectLine(HWND list, int index, bool selected);
+
+// In the shell's folder browser (of any process): waits until it has filled
+// its folder tree, selects the folder, and clicks OK once the tree shows it
+// selected. The browser's own edit box is not used: Wine's does not work.
+bool chooseFolder(const Dialog& browser, const std::string& folder, DWORD timeoutMs);
+
+// What the screen shows of a window's client area: red, green, blue bytes per
+// pixel, row by row.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  COLORREF at(int x, int y) const;
+};
+Picture capture(HWND window);
 
 // What `choose` answers for a dialog that is not ready yet: it is handed
 // over again on a later round.
 inline const std::string kNotYet = "\x01";
+// What `choose` answers to press Escape in the dialog instead of clicking.
+inline const std::string kEscape = "\x1b";
 
 // Until the process ends (or the time runs out), hands each new dialog it
 // shows to `choose` and clicks the button it names (none for ""). Returns
 // every dialog seen, in order.
+// Windows in `known` are not handed over.
 std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
                                     const std::function<std::string(const Dialog&)>& choose,
-                                    DWORD timeoutMs);
+                                    DWORD timeoutMs, std::vector<HWND> known = {});
 
 // Runs `work` on a thread of its own while this thread answers the dialogs it
 // shows in this process. Should `work` still be running after the time, its

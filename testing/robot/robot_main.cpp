@@ -5,6 +5,7 @@
 // dialog it saw and the program's exit code, which becomes its own.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -71,17 +72,34 @@ int main(int argc, char** argv) {
   robot::answerUntilExit(
       process.hProcess, process.dwProcessId,
       [&](const robot::Dialog& dialog) {
+        // A dialog with a list (the installer's copies) is shown with each
+        // line and whether it is selected.
+        HWND list = FindWindowExA(dialog.window, nullptr, "ListBox", nullptr);
         std::printf("robot: %s \"%s\" [%s]\n", dialog.buttons.empty() ? "window" : "dialog",
                     dialog.caption.c_str(),
-                    dialog.buttons.empty() ? "no buttons" : robot::styleText(dialog.style).c_str());
+                    list                     ? "copy list"
+                    : dialog.buttons.empty() ? "no buttons"
+                                             : robot::styleText(dialog.style).c_str());
         if (!dialog.text.empty()) std::printf("robot:   text: %s\n", oneLine(dialog.text).c_str());
+        if (list) {
+          const auto lines = robot::listLines(list);
+          const auto selected = robot::selectedLines(list);
+          for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+            const bool on = std::find(selected.begin(), selected.end(), i) != selected.end();
+            std::printf("robot:   list: [%s] %s\n", on ? "x" : " ", lines[i].c_str());
+          }
+        }
         if (!shots.empty()) {
           const std::string file = shots + "\\dialog" + std::to_string(++shot) + ".png";
           if (robot::saveScreenshot(dialog.window, file))
             std::printf("robot:   screenshot: %s\n", file.c_str());
         }
         const auto rule = answers.find(dialog.caption);
-        const std::string button = rule != answers.end() ? rule->second : robot::goOnButton(dialog);
+        // A rule names a button of one dialog; another window of the same
+        // caption (a progress window) is answered as usual.
+        const bool ruled = rule != answers.end() &&
+                           std::find(dialog.buttons.begin(), dialog.buttons.end(), rule->second) != dialog.buttons.end();
+        const std::string button = ruled ? rule->second : robot::goOnButton(dialog);
         if (!button.empty()) std::printf("robot:   clicks \"%s\"\n", button.c_str());
         std::fflush(stdout);
         return button;

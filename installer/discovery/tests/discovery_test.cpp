@@ -12,6 +12,7 @@
 
 #include "testing/robot/robot.h"
 #include "terminal/file_time.h"
+#include "testing/support/registry_entries.h"
 #include "testing/support/test_support.h"
 #include "testing/terminal/test_terminal.h"
 
@@ -22,54 +23,8 @@ using testing_support::makeFolders;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-constexpr const char* kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr const char* kSharedDlls = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
-constexpr const char* kUserKey = "Software\\MetaQuotes Software\\MetaTrader 4";
 
-
-// Registry entries made by one test and removed with it.
-class Registry {
- public:
-  ~Registry() {
-    for (const auto& k : uninstallKeys_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstall) + "\\" + k).c_str());
-    for (const auto& v : sharedValues_) {
-      HKEY key;
-      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, v.c_str());
-        RegCloseKey(key);
-      }
-    }
-    if (userKey_) RegDeleteKeyA(HKEY_CURRENT_USER, kUserKey);
-  }
-  void uninstallEntry(const std::string& name, const std::string& uninstallString) {
-    setString(HKEY_LOCAL_MACHINE, std::string(kUninstall) + "\\" + name, "UninstallString", uninstallString);
-    uninstallKeys_.push_back(name);
-  }
-  void sharedDll(const std::string& path) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const DWORD count = 1;
-    RegSetValueExA(key, path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
-    RegCloseKey(key);
-    sharedValues_.push_back(path);
-  }
-  void userInstallPath(const std::string& path) {
-    setString(HKEY_CURRENT_USER, kUserKey, "InstallPath", path);
-    userKey_ = true;
-  }
-
- private:
-  static void setString(HKEY root, const std::string& path, const char* name, const std::string& value) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(key);
-  }
-  std::vector<std::string> uninstallKeys_, sharedValues_;
-  bool userKey_ = false;
-};
+using Registry = testing_support::RegistryEntries;
 
 TEST(IsCopyFolder, ExpertsAndTheBrokerLimit) {
   TempDir dir{"isc"};
@@ -111,26 +66,7 @@ TEST(CanonicalizeFolder, RemovesDotsAndMakesAbsolute) {
 
 class CopyListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    list = CreateWindowExA(0, "LISTBOX", "", LBS_SORT | LBS_HASSTRINGS, 0, 0, 100, 100, nullptr, nullptr,
-                           nullptr, nullptr);
-    button = CreateWindowExA(0, "BUTTON", "Install", WS_DISABLED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    request.iniPath = dir / "install.ini";
-  }
-  void TearDown() override {
-    DestroyWindow(list);
-    DestroyWindow(button);
-  }
-  std::vector<std::string> lines() {
-    std::vector<std::string> all;
-    const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-      char text[600] = {};
-      SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-      all.push_back(text);
-    }
-    return all;
-  }
+  void SetUp() override { request.iniPath = dir / "install.ini"; }
   int countOf(const std::vector<std::string>& all, const std::string& line) {
     return static_cast<int>(std::count(all.begin(), all.end(), line));
   }
@@ -144,7 +80,6 @@ class CopyListTest : public ::testing::Test {
     return n;
   }
   TempDir dir{"list"};
-  HWND list = nullptr, button = nullptr;
   InstallRequest request;
 };
 
@@ -169,10 +104,7 @@ TEST_F(CopyListTest, RunningCopiesSharedDllsAndInstalledPrograms) {
   for (char& c : numberedLower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   registry.uninstallEntry("LumarelTestSameCopy", numberedLower + "\\Uninstall.exe");
 
-  ASSERT_FALSE(IsWindowEnabled(button));
-  fillCopyList(request, list, button);
-  const auto all = lines();
-  EXPECT_TRUE(IsWindowEnabled(button));
+  const auto all = fillCopyList(request);
   EXPECT_EQ(countOf(all, "#42: " + numbered), 1);
   EXPECT_EQ(linesFor(all, numbered), 1) << "the same copy is listed once, with the running copy's text";
   EXPECT_EQ(countOf(all, lettered), 1) << "a title beginning with a letter gives the bare folder";
@@ -193,8 +125,7 @@ TEST_F(CopyListTest, BrokerLimitAppliesToRegistryCopiesOnly) {
   Registry registry;
   registry.uninstallEntry("LumarelTestAcme", acme + "\\Uninstall.exe");
   registry.uninstallEntry("LumarelTestOther", other + "\\Uninstall.exe");
-  fillCopyList(request, list, button);
-  const auto all = lines();
+  const auto all = fillCopyList(request);
   EXPECT_EQ(countOf(all, acme), 1);
   EXPECT_EQ(countOf(all, other), 0);
 }

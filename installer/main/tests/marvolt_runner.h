@@ -6,14 +6,28 @@
 #include <functional>
 #include <string>
 
+#include "installer/ui/resource.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
 namespace marvolt_test {
 
+// The install dialog is the window with the copy list.
+inline bool isInstallDialog(const robot::Dialog& dialog) {
+  char name[16] = {};
+  HWND list = GetDlgItem(dialog.window, IDC_COPY_LIST);
+  return list && GetClassNameA(list, name, sizeof name) && lstrcmpiA(name, "ListBox") == 0;
+}
+
+// A person who did not come to choose copies closes the install dialog with
+// Escape, and otherwise goes on.
+inline std::string goOnOrClose(const robot::Dialog& dialog) {
+  return isInstallDialog(dialog) ? robot::kEscape : robot::goOnButton(dialog);
+}
+
 struct MarvoltRun {
   DWORD exitCode = STILL_ACTIVE;
-  std::vector<robot::Dialog> dialogs;    // message boxes, in order
+  std::vector<robot::Dialog> dialogs;    // message boxes and the install dialog, in order
   std::vector<robot::Dialog> windows;    // every other window seen (the progress window)
   std::vector<std::string> captions() const {
     std::vector<std::string> all;
@@ -38,7 +52,7 @@ class Package {
 
   // Runs the installer; `answer` picks the button for each dialog it shows.
   MarvoltRun run(const std::string& commandLine,
-                 const std::function<std::string(const robot::Dialog&)>& answer = robot::goOnButton) const {
+                 const std::function<std::string(const robot::Dialog&)>& answer = goOnOrClose) const {
     testing_support::ChildProcess process;
     MarvoltRun result;
     if (!process.start(exe(), commandLine, path())) {
