@@ -3,7 +3,7 @@
 // browser for others, and the choice handed back in the request.
 #include <windows.h>
 
-#include "installer/main/install_request.h"
+#include "installer/config/install_request.h"
 
 namespace installer {
 

@@ -121,7 +121,7 @@ int runTerminalSetup(const std::string& setupPath, InstallRequest& request, cons
   }
   request.copyCount = 1;
   request.copyPaths[0] = known.entries[found].folder;
-  notifyServer(request.iniPath, "MessageUrl2", location, false);
+  notifyServer(request.iniPath, keys::MessageUrl2, location, false);
   return 1;
 }
 
