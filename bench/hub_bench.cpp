@@ -48,14 +48,14 @@ class BarePoster {
   }
   bool post(const std::wstring& path, const std::wstring& headers, const std::string& body) {
     HINTERNET connection = WinHttpConnect(session_, L"localhost", 80, 0);
-    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"POST", path.c_str(), nullptr, nullptr,
-                                                        nullptr, WINHTTP_FLAG_REFRESH)
+    HINTERNET request = connection ? WinHttpOpenRequest(connection, L"POST", path.c_str(), nullptr, nullptr, nullptr,
+                                                        WINHTTP_FLAG_REFRESH)
                                    : nullptr;
-    bool ok = request &&
-              WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(headers.size()),
-                                 const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
-                                 static_cast<DWORD>(body.size()), 0) &&
-              WinHttpReceiveResponse(request, nullptr);
+    bool ok =
+        request &&
+        WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
+                           static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) &&
+        WinHttpReceiveResponse(request, nullptr);
     DWORD available = 0;
     if (ok && WinHttpQueryDataAvailable(request, &available) && available) {
       std::string answer(available, '\0');
@@ -74,7 +74,7 @@ class BarePoster {
 // Requests a receiver may make in `seconds` when every answer comes at once:
 // the pacing rule run with exchanges that take no time.
 int pacingBound(int seconds) {
-  long long times[10] = {};  // milliseconds, newest first; 0 as at the start
+  long long times[10] = {};    // milliseconds, newest first; 0 as at the start
   long long now = 10'000'000;  // far from the initial zeros, as the clock of 1970
   const long long end = now + seconds * 1000LL;
   int requests = 0;
@@ -127,9 +127,8 @@ int main() {
   hub::setHold(channel, 120000);
   const int receiver = startReceiver(receiving, 0, channel);
   receiving.autoDrain(0, receiver, "LM_QueryInternetMessages");
-  const int sender = sending.callInt("LM_StartSendInternetMessages",
-                                     {Arg::chart(0), Arg::i(0), Arg::s(channel), Arg::s(kUser),
-                                      Arg::s(kPassword), Arg::i(0)});
+  const int sender = sending.callInt("LM_StartSendInternetMessages", {Arg::chart(0), Arg::i(0), Arg::s(channel),
+                                                                      Arg::s(kUser), Arg::s(kPassword), Arg::i(0)});
   Sleep(500);  // the receiver's first request is held at the hub
   std::vector<double> viaLibrary;
   for (int i = 0; i < kRounds; ++i) {
@@ -144,8 +143,8 @@ int main() {
     if (spent < 1050) Sleep(static_cast<DWORD>(1050 - spent));
   }
   const std::string baselineChannel = hub::uniqueChannel();
-  const std::wstring headers = L"Zelk-Version: 100\r\nZelk-Username: bench\r\nZelk-Password: " +
-                               wide(lumarel::md5Hex(kPassword)) + L"\r\n";
+  const std::wstring headers =
+      L"Zelk-Version: 100\r\nZelk-Username: bench\r\nZelk-Password: " + wide(lumarel::md5Hex(kPassword)) + L"\r\n";
   BarePoster poster;
   std::vector<double> bare;
   for (int i = 0; i < kRounds; ++i) {
@@ -172,17 +171,17 @@ int main() {
   const std::size_t made = test_http::requests(hub::receivePrefix(eager)).size();
   const int bound = pacingBound(kRateSeconds);
   std::printf("requests in %d s with a hub that answers at once\n", kRateSeconds);
-  std::printf("  receiver  %4zu\n  bound     %4d (pacing rule, exchanges taking no time)\n  ratio     %4.2f\n\n",
-              made, bound, static_cast<double>(made) / bound);
+  std::printf("  receiver  %4zu\n  bound     %4d (pacing rule, exchanges taking no time)\n  ratio     %4.2f\n\n", made,
+              bound, static_cast<double>(made) / bound);
 
   // 3. A long run through faults: stopped, slow, garbled, dropping, well.
   const std::string faulty = hub::uniqueChannel();
   hub::setHold(faulty, 2000);
   const int enduring = startReceiver(receiving, 2, faulty);
   receiving.autoDrain(2, enduring, "LM_QueryInternetMessages");
-  const int faultySender = sending.callInt("LM_StartSendInternetMessages",
-                                           {Arg::chart(0), Arg::i(0), Arg::s(faulty), Arg::s(kUser),
-                                            Arg::s(kPassword), Arg::i(0)});
+  const int faultySender =
+      sending.callInt("LM_StartSendInternetMessages",
+                      {Arg::chart(0), Arg::i(0), Arg::s(faulty), Arg::s(kUser), Arg::s(kPassword), Arg::i(0)});
   Sleep(3000);
   const Usage start = usageOf(receiving.processId());
   int accepted = 0;

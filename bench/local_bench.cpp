@@ -92,8 +92,9 @@ int main() {
   const double baseRate = baselineRate(kMessages, message);
   std::printf("send and take, one process, %d messages of %zu bytes (a take every 100)\n", kMessages,
               std::strlen(message));
-  std::printf("  library   %10.0f messages/s\n  baseline  %10.0f messages/s\n  ratio     %10.2f (library / baseline)\n\n",
-              libraryRate, baseRate, libraryRate / baseRate);
+  std::printf(
+      "  library   %10.0f messages/s\n  baseline  %10.0f messages/s\n  ratio     %10.2f (library / baseline)\n\n",
+      libraryRate, baseRate, libraryRate / baseRate);
 
   // 2. Memory of a program that takes on every tick.
   const double before = privateMegabytes();
@@ -101,8 +102,7 @@ int main() {
     send(h, message, 0);
     take(h);
   }
-  std::printf("memory after %d more send-and-take pairs: %+.2f MB private\n\n", kMessages,
-              privateMegabytes() - before);
+  std::printf("memory after %d more send-and-take pairs: %+.2f MB private\n\n", kMessages, privateMegabytes() - before);
   release(h);
 
   // 3. Wake-up latency into another process.

@@ -28,8 +28,8 @@ LRESULT CALLBACK chartProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 HWND makeChart() {
-  return CreateWindowExA(0, "BenchChart", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
+  return CreateWindowExA(0, "BenchChart", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr),
+                         nullptr);
 }
 
 void pump(DWORD milliseconds) {
@@ -80,11 +80,9 @@ int main(int argc, char** argv) {
     DestroyWindow(chart);
     const double expected = ((interval + 9) / 10) * 10.0;
     double measured = 0;
-    if (arrivals.size() > 1)
-      measured = (arrivals.back() - arrivals.front()) / 1000.0 / (arrivals.size() - 1);
+    if (arrivals.size() > 1) measured = (arrivals.back() - arrivals.front()) / 1000.0 / (arrivals.size() - 1);
     std::printf("%10d %12.0f %12.2f %8.3f %8zu   first after %.0f ms\n", interval, expected, measured,
-                measured / expected, arrivals.size(),
-                arrivals.empty() ? 0.0 : (arrivals.front() - started) / 1000.0);
+                measured / expected, arrivals.size(), arrivals.empty() ? 0.0 : (arrivals.front() - started) / 1000.0);
   }
 
   std::printf("\nprocessor time of tick threads over 10 s (interval 1000 ms)\n");
@@ -100,8 +98,8 @@ int main(int argc, char** argv) {
     for (int h : handles) remove(h);
     DestroyWindow(chart);
     if (threads == 1) single = used;
-    std::printf("%5d thread(s): %7.3f s of processor time, %6.2f%% of one core, ratio to one thread %.1f\n",
-                threads, used, used / 10.0 * 100, single > 0 ? used / single : 0.0);
+    std::printf("%5d thread(s): %7.3f s of processor time, %6.2f%% of one core, ratio to one thread %.1f\n", threads,
+                used, used / 10.0 * 100, single > 0 ? used / single : 0.0);
   }
   return 0;
 }

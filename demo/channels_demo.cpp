@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
   }
   const std::string channel = hub::uniqueChannel();
   const auto start = [&](test_terminal::TestTerminal& t, const char* name) {
-    return t.callInt(name, {Arg::chart(0), Arg::i(0), Arg::s(channel), Arg::s("demo"), Arg::s("demo password"),
-                            Arg::i(0)});
+    return t.callInt(name,
+                     {Arg::chart(0), Arg::i(0), Arg::s(channel), Arg::s("demo"), Arg::s("demo password"), Arg::i(0)});
   };
   receiver.clearTicks(0);
   const int ir = start(receiver, "LM_StartReceiveInternetMessages");

@@ -7,9 +7,8 @@ namespace terminal {
 void restrictDllSearchToSystemFolder() {
   using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  const auto setDefault = kernel ? reinterpret_cast<SetDefaultDirectories>(
-                                       GetProcAddress(kernel, "SetDefaultDllDirectories"))
-                                 : nullptr;
+  const auto setDefault =
+      kernel ? reinterpret_cast<SetDefaultDirectories>(GetProcAddress(kernel, "SetDefaultDllDirectories")) : nullptr;
   if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryW(L"");
 }

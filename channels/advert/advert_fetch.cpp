@@ -51,8 +51,7 @@ std::wstring wideFromAnsi(const std::string& text) {
 
 std::string machineId() {
   DWORD serial = kUnknownVolumeSerial;
-  if (!GetVolumeInformationA("C:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
-    serial = kUnknownVolumeSerial;
+  if (!GetVolumeInformationA("C:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) serial = kUnknownVolumeSerial;
   return machineIdFromSerial(serial);
 }
 
@@ -65,8 +64,7 @@ std::optional<std::string> responseHeader(IXMLHTTPRequest* request, const wchar_
   const int length = value.get() ? static_cast<int>(SysStringLen(value.get())) : 0;
   std::string ansi(static_cast<std::size_t>(length) + 2, '\0');
   if (length == 0) return std::string();
-  const int written =
-      WideCharToMultiByte(CP_ACP, 0, value.get(), length, ansi.data(), length + 1, nullptr, nullptr);
+  const int written = WideCharToMultiByte(CP_ACP, 0, value.get(), length, ansi.data(), length + 1, nullptr, nullptr);
   if (written <= 0) return std::nullopt;
   ansi.resize(static_cast<std::size_t>(written));
   return ansi;
@@ -84,8 +82,7 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
   VariantClear(&body);
   if (!stream) return nullptr;
   terminal::ComPtr<IPicture> picture;
-  if (FAILED(OleLoadPicture(stream.get(), 0, FALSE, IID_IPicture, reinterpret_cast<void**>(picture.put()))) ||
-      !picture)
+  if (FAILED(OleLoadPicture(stream.get(), 0, FALSE, IID_IPicture, reinterpret_cast<void**>(picture.put()))) || !picture)
     return nullptr;
   short type = PICTYPE_NONE;
   OLE_HANDLE handle = 0;

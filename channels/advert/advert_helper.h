@@ -72,8 +72,7 @@ int findHelper(HWND window);
 
 // What CreateHelper2 does for a window: 1 attached, already attached or kept
 // off; 0 when no helper could be attached.
-int createHelper(HWND window, int marginX, int marginY, int corner, int refreshMinutes, const char* data1,
-                 int data2);
+int createHelper(HWND window, int marginX, int marginY, int corner, int refreshMinutes, const char* data1, int data2);
 
 // Takes the window's record out of the table and puts its previous window
 // procedure back: 1 when there was one to put back.

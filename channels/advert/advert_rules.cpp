@@ -5,8 +5,7 @@
 
 namespace lumarel {
 
-AdvertRect advertRect(const AdvertPlacement& p, int imageWidth, int imageHeight, int clientWidth,
-                      int clientHeight) {
+AdvertRect advertRect(const AdvertPlacement& p, int imageWidth, int imageHeight, int clientWidth, int clientHeight) {
   AdvertRect r;
   const bool right = p.corner == 1 || p.corner == 3;
   const bool bottom = p.corner == 2 || p.corner == 3;

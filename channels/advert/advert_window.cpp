@@ -70,9 +70,7 @@ struct ClickJob {
   HWND window;
 };
 
-void openUrl(const std::string& url) {
-  ShellExecuteA(nullptr, "open", url.c_str(), "", "", SW_SHOWNORMAL);
-}
+void openUrl(const std::string& url) { ShellExecuteA(nullptr, "open", url.c_str(), "", "", SW_SHOWNORMAL); }
 
 DWORD WINAPI clickThread(LPVOID parameter) {
   std::unique_ptr<ClickJob> job(static_cast<ClickJob*>(parameter));
@@ -114,8 +112,8 @@ LRESULT paintWithAdvert(AdvertHelper* helper, HWND window, UINT message, WPARAM 
     cut = currentRect(shared.view, client);
   }
 
-  terminal::UniqueGdi whole(CreateRectRgn(0, 0, info.rcWindow.right - info.rcWindow.left,
-                                          info.rcWindow.bottom - info.rcWindow.top));
+  terminal::UniqueGdi whole(
+      CreateRectRgn(0, 0, info.rcWindow.right - info.rcWindow.left, info.rcWindow.bottom - info.rcWindow.top));
   HRGN withoutAdvert = CreateRectRgn(cut.left + dx, cut.top + dy, cut.right + dx, cut.bottom + dy);
   bool regionSet = false;
   if (whole && withoutAdvert) {
@@ -182,9 +180,7 @@ LRESULT CALLBACK advertWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_PAINT:
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP:
-    case WM_RBUTTONUP:
-      try {
-        return handle(window, message, wParam, lParam, previous);
+    case WM_RBUTTONUP: try { return handle(window, message, wParam, lParam, previous);
       } catch (const std::bad_alloc&) {
         return DefWindowProcA(window, message, wParam, lParam);
       }
@@ -193,8 +189,7 @@ LRESULT CALLBACK advertWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
       // handle, which the system may give to a new window, leaves the table.
       removeHelper(window);
       return CallWindowProcA(previous, window, message, wParam, lParam);
-    default:
-      return CallWindowProcA(previous, window, message, wParam, lParam);
+    default: return CallWindowProcA(previous, window, message, wParam, lParam);
   }
 }
 

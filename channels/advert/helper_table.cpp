@@ -133,8 +133,7 @@ std::int32_t nowSeconds() {
 
 const char* advertServerHost() { return LUMAREL_ADVERT_HOST; }
 
-int createHelper(HWND chart, int marginX, int marginY, int corner, int refreshMinutes, const char* data1,
-                 int data2) {
+int createHelper(HWND chart, int marginX, int marginY, int corner, int refreshMinutes, const char* data1, int data2) {
   if (chart && GetPropA(chart, kBlockAdvertProperty)) return 1;
   if (terminalSwitchedOff()) return 1;
   initialiseAdvertHelpers();
@@ -202,11 +201,10 @@ int removeHelper(HWND chart) {
 
 using namespace lumarel;
 
-LUMAREL_EXPORT int LUMAREL_API CreateHelper2(int, int window, int marginX, int marginY, int corner,
-                                             int refreshMinutes, const char* data1, int data2) noexcept {
-  return guarded(0, [&] {
-    return createHelper(windowFromInt(window), marginX, marginY, corner, refreshMinutes, data1, data2);
-  });
+LUMAREL_EXPORT int LUMAREL_API CreateHelper2(int, int window, int marginX, int marginY, int corner, int refreshMinutes,
+                                             const char* data1, int data2) noexcept {
+  return guarded(
+      0, [&] { return createHelper(windowFromInt(window), marginX, marginY, corner, refreshMinutes, data1, data2); });
 }
 
 LUMAREL_EXPORT int LUMAREL_API RemoveHelper(int window) noexcept {

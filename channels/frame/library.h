@@ -12,9 +12,7 @@ namespace lumarel {
 
 // Window handles are 32-bit significant on 64-bit Windows: they travel to
 // MQL4 programs as ints and come back sign-extended.
-inline HWND windowFromInt(int window) {
-  return reinterpret_cast<HWND>(static_cast<std::intptr_t>(window));
-}
+inline HWND windowFromInt(int window) { return reinterpret_cast<HWND>(static_cast<std::intptr_t>(window)); }
 
 // Keeps the library mapped for the rest of the process, so that a thread of
 // the library keeps running code that stays mapped after the terminal has

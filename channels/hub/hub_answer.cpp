@@ -12,9 +12,7 @@ constexpr std::string_view kErrorPrefix = "ERR:";
 // Answers are texts: a zero byte ends one.
 std::string_view asText(std::string_view answer) { return answer.substr(0, answer.find('\0')); }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
+bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 }  // namespace
 

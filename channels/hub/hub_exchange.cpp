@@ -22,8 +22,7 @@ struct OpenRequest {
   int failure = 0;
 };
 
-OpenRequest openRequest(HINTERNET client, const HubIdentity& identity, const wchar_t* verb,
-                        const std::wstring& path) {
+OpenRequest openRequest(HINTERNET client, const HubIdentity& identity, const wchar_t* verb, const std::wstring& path) {
   OpenRequest open;
   const std::wstring host = hubHost(identity.server);
   // No host, no connection: some HTTP layers take an empty name for this machine.
@@ -65,8 +64,8 @@ bool readChunk(HINTERNET request, DWORD size, std::string& into) {
 
 }  // namespace
 
-bool readHubStart(int window, int server, const char* channel, const char* user, const char* password,
-                  HWND& chart, HubIdentity& identity) {
+bool readHubStart(int window, int server, const char* channel, const char* user, const char* password, HWND& chart,
+                  HubIdentity& identity) {
   chart = reinterpret_cast<HWND>(static_cast<std::intptr_t>(window));
   if (window == 0 || !IsWindow(chart)) return false;
   if (!channel || !*channel || !user || !*user || !password || !*password) return false;
@@ -114,15 +113,14 @@ SendVerdict sendToHub(HINTERNET client, const HubIdentity& identity, std::string
 
 ReceiveExchange receiveFromHub(HINTERNET client, const HubIdentity& identity, int lastSeenId) {
   ReceiveExchange result;
-  OpenRequest open = openRequest(client, identity, L"GET",
-                                 L"/zlk/channels/receive.aspx?c=" + identity.channel +
-                                     L"&r=" + std::to_wstring(lastSeenId));
+  OpenRequest open =
+      openRequest(client, identity, L"GET",
+                  L"/zlk/channels/receive.aspx?c=" + identity.channel + L"&r=" + std::to_wstring(lastSeenId));
   if (open.failure) {
     result.failure = open.failure;
     return result;
   }
-  WinHttpSetTimeouts(open.request.get(), kResolveTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs,
-                     kTransferTimeoutMs);
+  WinHttpSetTimeouts(open.request.get(), kResolveTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs);
   if ((result.failure = exchange(open.request.get(), identity, {}))) return result;
 
   DWORD available = 0;

@@ -23,8 +23,8 @@ struct HubIdentity {
 
 // The arguments both start functions take: the chart must exist and the
 // three texts (UTF-8) must not be empty. False when they do not pass.
-bool readHubStart(int window, int server, const char* channel, const char* user, const char* password,
-                  HWND& chart, HubIdentity& identity);
+bool readHubStart(int window, int server, const char* channel, const char* user, const char* password, HWND& chart,
+                  HubIdentity& identity);
 
 // The host of an endpoint: 1 the hub, 0 the local test host, else empty
 // (with which every request fails).

@@ -112,9 +112,7 @@ bool pollOnce(InternetReceiver& receiver, HINTERNET client, int& lastSeenId) {
         postTickMessage(receiver.window, terminal::kMessagesWaiting);  // one wake-up per answer
       }
       return true;
-    case AnswerKind::Other:
-      errorWait(receiver);
-      return true;
+    case AnswerKind::Other: errorWait(receiver); return true;
   }
   return true;
 }

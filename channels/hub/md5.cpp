@@ -6,11 +6,10 @@ namespace lumarel {
 
 namespace {
 
-constexpr std::uint32_t kShift[64] = {
-    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+constexpr std::uint32_t kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                                      5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                                      4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                                      6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
 
 // floor(abs(sin(i + 1)) * 2^32), as the RFC tabulates it.
 constexpr std::uint32_t kSine[64] = {
@@ -28,8 +27,8 @@ std::uint32_t rotateLeft(std::uint32_t x, std::uint32_t n) { return (x << n) | (
 void processBlock(std::uint32_t state[4], const std::uint8_t* block) {
   std::uint32_t m[16];
   for (int i = 0; i < 16; ++i)
-    m[i] = std::uint32_t(block[i * 4]) | std::uint32_t(block[i * 4 + 1]) << 8 |
-           std::uint32_t(block[i * 4 + 2]) << 16 | std::uint32_t(block[i * 4 + 3]) << 24;
+    m[i] = std::uint32_t(block[i * 4]) | std::uint32_t(block[i * 4 + 1]) << 8 | std::uint32_t(block[i * 4 + 2]) << 16 |
+           std::uint32_t(block[i * 4 + 3]) << 24;
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (std::uint32_t i = 0; i < 64; ++i) {
     std::uint32_t f, g;

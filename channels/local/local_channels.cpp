@@ -21,12 +21,12 @@ constexpr int kReplaceQueue = 1;
 constexpr int kRequireReceiver = 2;
 
 // Results, as the MQL4 include names them.
-constexpr int kSent = 1;           // LM_SENT
-constexpr int kNoReceiver = -1;    // LM_NO_RECEIVER
-constexpr int kTooLong = -2;       // LM_TOO_LONG: not written, the receiver woken all the same
-constexpr int kSendFailed = 0;     // LM_SEND_FAILED
-constexpr int kNoChannel = -1;     // LM_NO_CHANNEL
-constexpr int kCheckFailed = -2;   // LM_CHECK_FAILED
+constexpr int kSent = 1;          // LM_SENT
+constexpr int kNoReceiver = -1;   // LM_NO_RECEIVER
+constexpr int kTooLong = -2;      // LM_TOO_LONG: not written, the receiver woken all the same
+constexpr int kSendFailed = 0;    // LM_SEND_FAILED
+constexpr int kNoChannel = -1;    // LM_NO_CHANNEL
+constexpr int kCheckFailed = -2;  // LM_CHECK_FAILED
 constexpr int kReleased = 1;
 constexpr int kReleaseNotLocked = -1;
 
@@ -74,8 +74,8 @@ std::unique_ptr<LocalChannel> openLocalChannel(const char* name, int window, int
   const std::string mutexName = std::string("MT4FileMutex_") + name;
 
   auto channel = std::make_unique<LocalChannel>();
-  channel->mapping.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                            kChannelBlockSize, shareName.c_str()));
+  channel->mapping.reset(
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kChannelBlockSize, shareName.c_str()));
   if (!channel->mapping) return nullptr;
   const bool isNew = GetLastError() != ERROR_ALREADY_EXISTS;
   channel->mutex.reset(CreateMutexA(nullptr, FALSE, mutexName.c_str()));

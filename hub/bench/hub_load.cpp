@@ -32,9 +32,7 @@ struct Options {
   int held = 10000;
 };
 
-double microsSince(Clock::time_point t) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - t).count();
-}
+double microsSince(Clock::time_point t) { return std::chrono::duration<double, std::micro>(Clock::now() - t).count(); }
 
 double percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -150,9 +148,8 @@ struct HeldReceivers {
         if (ec) return void(++failed);
         http::async_write(one->socket, one->req, [this, one](beast::error_code ec, std::size_t) {
           if (ec) return void(++failed);
-          http::async_read(one->socket, one->buffer, one->res, [this](beast::error_code ec, std::size_t) {
-            ++(ec ? failed : answered);
-          });
+          http::async_read(one->socket, one->buffer, one->res,
+                           [this](beast::error_code ec, std::size_t) { ++(ec ? failed : answered); });
         });
       });
     }
@@ -203,7 +200,8 @@ Throughput sendRate(const Options& o, int channels, int threads, int perThread) 
     workers.emplace_back([&, t] {
       Client c(o);
       for (int i = 0; i < perThread; ++i) {
-        const std::string channel = "bench-rate-" + std::to_string(channels) + "-" + std::to_string((t * perThread + i) % channels);
+        const std::string channel =
+            "bench-rate-" + std::to_string(channels) + "-" + std::to_string((t * perThread + i) % channels);
         if (c.send(channel, "price 1.23456 at " + std::to_string(i)) != "OKAY") ++refused;
       }
     });

@@ -56,9 +56,8 @@ int main(int argc, char** argv) {
     server->shutdown();
   });
   server->start();
-  hub::logLine("started on " + settings.listen + ":" + std::to_string(settings.port) + ", redis " +
-               settings.redisHost + ":" + std::to_string(settings.redisPort) + ", hold " +
-               std::to_string(settings.holdSeconds) + " s");
+  hub::logLine("started on " + settings.listen + ":" + std::to_string(settings.port) + ", redis " + settings.redisHost +
+               ":" + std::to_string(settings.redisPort) + ", hold " + std::to_string(settings.holdSeconds) + " s");
   loop.run();
   server->stopRedis();
   hub::logLine("stopped");

@@ -12,8 +12,8 @@ namespace hub {
 // The hub's own error numbers. 1000 makes a receiver wait 30 seconds before
 // it asks again; numbers of 2000 and more end a receiver or sender for good.
 namespace error_number {
-constexpr int kSlowDown = 1000;          // too many requests, or too many held ones
-constexpr int kBadRequest = 1400;        // unknown path or method, r not a number
+constexpr int kSlowDown = 1000;    // too many requests, or too many held ones
+constexpr int kBadRequest = 1400;  // unknown path or method, r not a number
 constexpr int kEmptyMessage = 1411;
 constexpr int kMessageTooLong = 1413;
 constexpr int kStorageUnavailable = 1503;  // Redis did not answer; nothing was stored

@@ -30,7 +30,10 @@ Reply copyReply(const redisReply* r) {
   Reply out;
   switch (r->type) {
     case REDIS_REPLY_NIL: out.kind = Reply::Kind::Nil; break;
-    case REDIS_REPLY_INTEGER: out.kind = Reply::Kind::Integer; out.integer = r->integer; break;
+    case REDIS_REPLY_INTEGER:
+      out.kind = Reply::Kind::Integer;
+      out.integer = r->integer;
+      break;
     case REDIS_REPLY_STRING:
     case REDIS_REPLY_STATUS:
       out.kind = Reply::Kind::Text;
@@ -187,7 +190,8 @@ void RedisLink::work() {
       loaded.clear();
     }
     health_.report(reply.kind != Reply::Kind::Failed, why);
-    boost::asio::post(loop_, [done = std::move(job.done), reply = std::move(reply)]() mutable { done(std::move(reply)); });
+    boost::asio::post(loop_,
+                      [done = std::move(job.done), reply = std::move(reply)]() mutable { done(std::move(reply)); });
   }
 }
 

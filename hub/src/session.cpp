@@ -68,11 +68,11 @@ void Session::handle(const Request& request) {
   keepAlive_ = keepAlive;
   if (target.path == kHealthPath) {
     const bool ok = server_->redis().reachable();
-    return answer(ok ? http::status::ok : http::status::service_unavailable,
-                  ok ? "ok held=" + std::to_string(server_->waiting()) +
-                           " connections=" + std::to_string(server_->connections())
-                     : "redis unreachable",
-                  keepAlive);
+    return answer(
+        ok ? http::status::ok : http::status::service_unavailable,
+        ok ? "ok held=" + std::to_string(server_->waiting()) + " connections=" + std::to_string(server_->connections())
+           : "redis unreachable",
+        keepAlive);
   }
   const bool isSend = target.path == kSendPath && request.method() == http::verb::post;
   const bool isReceive = target.path == kReceivePath && request.method() == http::verb::get;
@@ -103,8 +103,8 @@ void Session::send(const Request& request) {
   phase_ = Phase::Fetching;
   const bool queued = server_->redis().script(
       kSendScript,
-      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_),
-       store::messagesKey(channel_), store::timesKey(channel_)},
+      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_), store::messagesKey(channel_),
+       store::timesKey(channel_)},
       {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), user_, std::move(text),
        std::to_string(now), std::to_string(s.keepCount), std::to_string(s.keepSeconds * 1000LL),
        std::string(store::kSentTopic), channel_},
@@ -139,10 +139,10 @@ void Session::receive(const Request& request, long long r) {
   const long long now = nowMs();
   const bool queued = server_->redis().script(
       kReceiveScript,
-      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_),
-       store::messagesKey(channel_), store::timesKey(channel_)},
-      {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), std::to_string(r),
-       std::to_string(now), std::to_string(s.keepSeconds * 1000LL), std::to_string(s.linesPerAnswer)},
+      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_), store::messagesKey(channel_),
+       store::timesKey(channel_)},
+      {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), std::to_string(r), std::to_string(now),
+       std::to_string(s.keepSeconds * 1000LL), std::to_string(s.linesPerAnswer)},
       [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
   if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
 }

@@ -26,8 +26,8 @@ class Session : public std::enable_shared_from_this<Session> {
   bool waitingBelow(long long id) const { return phase_ == Phase::Waiting && mark_ < id; }
   long long mark() const { return mark_; }
   bool waiting() const { return phase_ == Phase::Waiting; }
-  void messageArrived();        // while fetching: look again once the fetch is back
-  void fetchAgain();            // while waiting
+  void messageArrived();  // while fetching: look again once the fetch is back
+  void fetchAgain();      // while waiting
   // A look made for several receivers of one mark: begin it (false when this
   // one is not waiting), then hand each the result.
   bool beginFetch();
@@ -59,8 +59,8 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string channel_, user_;
   long long mark_ = 0;
   bool held_ = false;
-  bool again_ = false;    // a message came while fetching
-  bool expired_ = false;  // the hold time ended while fetching
+  bool again_ = false;     // a message came while fetching
+  bool expired_ = false;   // the hold time ended while fetching
   bool admitted_ = false;  // the first look let the request in
   bool keepAlive_ = true;
   std::optional<boost::asio::steady_timer> holdTimer_;

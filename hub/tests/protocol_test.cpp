@@ -38,8 +38,15 @@ TEST(HubTarget, MarksAreSignedDecimalsOnly) {
   const struct {
     const char* text;
     std::optional<long long> mark;
-  } cases[] = {{"0", 0}, {"17", 17}, {"+5", 5}, {"-3", -3}, {"", std::nullopt}, {"1x", std::nullopt},
-               {" 1", std::nullopt}, {"9999999999999", std::nullopt}, {"x", std::nullopt}};
+  } cases[] = {{"0", 0},
+               {"17", 17},
+               {"+5", 5},
+               {"-3", -3},
+               {"", std::nullopt},
+               {"1x", std::nullopt},
+               {" 1", std::nullopt},
+               {"9999999999999", std::nullopt},
+               {"x", std::nullopt}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(hub::readMark(c.text), c.mark);
@@ -90,10 +97,10 @@ TEST(HubAnswers, ErrorNumbersMeanWhatTheLibraryDoes) {
     int number;
     bool final;
   } cases[] = {
-      {hub::error_number::kSlowDown, false},        {hub::error_number::kBadRequest, false},
-      {hub::error_number::kEmptyMessage, false},    {hub::error_number::kMessageTooLong, false},
+      {hub::error_number::kSlowDown, false},           {hub::error_number::kBadRequest, false},
+      {hub::error_number::kEmptyMessage, false},       {hub::error_number::kMessageTooLong, false},
       {hub::error_number::kStorageUnavailable, false}, {hub::error_number::kUnknownUser, true},
-      {hub::error_number::kAccountDisabled, true},  {hub::error_number::kWrongVersion, true},
+      {hub::error_number::kAccountDisabled, true},     {hub::error_number::kWrongVersion, true},
       {hub::error_number::kBadChannelName, true},
   };
   for (const auto& c : cases) {

@@ -6,7 +6,6 @@
 // Platform-free pieces of reading install.ini.
 namespace installer {
 
-
 // The program's own path with everything after its last backslash replaced by
 // "install.ini". A path without a backslash, or a result longer than 259
 // characters, gives an empty text: no file is read and every key has its

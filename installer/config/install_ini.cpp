@@ -30,12 +30,10 @@ std::string readText(const std::string& iniPath, const TextKey& key) {
 
 int readInt(const std::string& iniPath, const IntKey& key) {
   if (iniPath.empty()) return key.defaultValue;
-  return static_cast<int>(
-      GetPrivateProfileIntA(key.section, key.key, key.defaultValue, iniPath.c_str()));
+  return static_cast<int>(GetPrivateProfileIntA(key.section, key.key, key.defaultValue, iniPath.c_str()));
 }
 
-std::string readValue(const std::string& iniPath, const char* section, const std::string& key,
-                      std::size_t bound) {
+std::string readValue(const std::string& iniPath, const char* section, const std::string& key, std::size_t bound) {
   return readProfileString(iniPath, section, key.c_str(), "", bound);
 }
 
@@ -87,8 +85,8 @@ std::string programIniLocation() { return iniPathBeside(programPath()); }
 
 bool iniFileReadable(const std::string& iniPath) {
   if (iniPath.empty()) return false;
-  terminal::UniqueFile file(CreateFileA(iniPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  terminal::UniqueFile file(CreateFileA(iniPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
   return static_cast<bool>(file);
 }
 

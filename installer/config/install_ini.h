@@ -12,8 +12,7 @@ std::string readText(const std::string& iniPath, const TextKey& key);
 int readInt(const std::string& iniPath, const IntKey& key);
 
 // The value of a key of a listed section ([Install], [Run], ...), cut at `bound`.
-std::string readValue(const std::string& iniPath, const char* section, const std::string& key,
-                      std::size_t bound);
+std::string readValue(const std::string& iniPath, const char* section, const std::string& key, std::size_t bound);
 
 // The key names of a section in file order, as many as fit whole into 9,999
 // characters. A name that does not fit is left out, never taken cut short,

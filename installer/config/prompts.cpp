@@ -15,8 +15,7 @@ std::string readPrompt(const std::string& iniPath, const char* key, const char* 
     value = defaultText;
   } else {
     std::string buffer(kPromptBuffer, '\0');
-    const DWORD got = GetPrivateProfileStringA("Text", key, defaultText, buffer.data(),
-                                               kPromptBuffer, iniPath.c_str());
+    const DWORD got = GetPrivateProfileStringA("Text", key, defaultText, buffer.data(), kPromptBuffer, iniPath.c_str());
     buffer.resize(got);
     value = std::move(buffer);
   }
@@ -24,8 +23,7 @@ std::string readPrompt(const std::string& iniPath, const char* key, const char* 
   return expandPromptText(value);
 }
 
-int showPromptMessage(HWND owner, const std::string& text, const std::string& caption,
-                      UINT style) {
+int showPromptMessage(HWND owner, const std::string& text, const std::string& caption, UINT style) {
   if (text.empty() || caption.empty()) return 0;
   return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
 }

@@ -11,7 +11,7 @@ namespace installer {
 struct Prompt {
   const char* textKey;
   const char* defaultText;
-  const char* captionKey;      // null: the caller names the caption
+  const char* captionKey;  // null: the caller names the caption
   const char* defaultCaption;
 };
 
@@ -21,8 +21,8 @@ inline constexpr Prompt Success{
     "The software has been successfully installed.\r\n\r\nActive copies of MetaTrader may need to "
     "be restarted for the changes to appear in the Navigator.",
     "SuccessCaption", "Install successful"};
-inline constexpr Prompt Error{"Error", "Installation of the software was not successful.",
-                              "ErrorCaption", "Install failed"};
+inline constexpr Prompt Error{"Error", "Installation of the software was not successful.", "ErrorCaption",
+                              "Install failed"};
 inline constexpr Prompt NotMT4{
     "NotMT4",
     "The selected folder is not the root directory of a copy of MetaTrader 4 (containing the "
@@ -34,25 +34,20 @@ inline constexpr Prompt InUse{
     "File install failed. Please check that this copy of MetaTrader is NOT currently running.\r\n"
     "\r\nFiles cannot be updated if they are currently in use by MetaTrader.",
     nullptr, nullptr};
-inline constexpr Prompt MustSelect{"MustSelect",
-                                   "Please select one or more copies of MT4 from the list",
+inline constexpr Prompt MustSelect{"MustSelect", "Please select one or more copies of MT4 from the list",
                                    "MustSelectCaption", "Select copy of MT4"};
-inline constexpr Prompt Err1Display{"Err1", "Unable to display the terms and conditions",
-                                    "ErrCaption", "Installer error"};
-inline constexpr Prompt Err1Load{"Err1", "Unable to load the terms and conditions", "ErrCaption",
-                                 "Installer error"};
-inline constexpr Prompt Err2{"Err2", "Unable to load the terms and conditions", "ErrCaption",
-                             "Installer error"};
+inline constexpr Prompt Err1Display{"Err1", "Unable to display the terms and conditions", "ErrCaption",
+                                    "Installer error"};
+inline constexpr Prompt Err1Load{"Err1", "Unable to load the terms and conditions", "ErrCaption", "Installer error"};
+inline constexpr Prompt Err2{"Err2", "Unable to load the terms and conditions", "ErrCaption", "Installer error"};
 inline constexpr Prompt Err3{"Err3",
                              "Unable to establish the download location for the copy of "
                              "MetaTrader 4",
                              "ErrCaption", "Installer error"};
-inline constexpr Prompt Err4{"Err4", "Unable to download the installer for MetaTrader 4",
-                             "ErrCaption", "Installer error"};
-inline constexpr Prompt Err5{"Err5", "Unable to run the installer for MetaTrader 4", "ErrCaption",
+inline constexpr Prompt Err4{"Err4", "Unable to download the installer for MetaTrader 4", "ErrCaption",
                              "Installer error"};
-inline constexpr Prompt Aborted{"Aborted", "Installation aborted", "AbortedCaption",
-                                "Installation aborted"};
+inline constexpr Prompt Err5{"Err5", "Unable to run the installer for MetaTrader 4", "ErrCaption", "Installer error"};
+inline constexpr Prompt Aborted{"Aborted", "Installation aborted", "AbortedCaption", "Installation aborted"};
 }  // namespace prompts
 
 // Labels of the install dialog, read like the prompts.
@@ -81,8 +76,7 @@ std::string readPrompt(const std::string& iniPath, const char* key, const char* 
 
 // Shows the message box only when text and caption are both non-empty;
 // otherwise shows nothing and returns 0.
-int showPromptMessage(HWND owner, const std::string& text, const std::string& caption,
-                      UINT style);
+int showPromptMessage(HWND owner, const std::string& text, const std::string& caption, UINT style);
 
 // Reads a prompt's text and caption and shows it through showPromptMessage.
 int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UINT style);

@@ -65,13 +65,11 @@ void addRunningCopies(CopyListFiller& filler) {
 
 void addSharedDlls(CopyListFiller& filler) {
   terminal::UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-    return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
   for (DWORD index = 0; !filler.full(); ++index) {
     char name[260];
     DWORD size = sizeof name;
-    if (RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
+    if (RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     filler.addUninstallPath(name);
   }
 }

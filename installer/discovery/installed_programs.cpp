@@ -20,8 +20,8 @@ std::uint64_t keyWriteTime(HKEY key) {
 
 void forEachInstalledProgram(std::size_t valueBytes, const std::function<bool(const InstalledProgram&)>& visit) {
   terminal::UniqueKey programs;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE,
-                    programs.put()) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, programs.put()) !=
+      ERROR_SUCCESS)
     return;
   // One byte more than asked for terminates a value stored without one.
   std::vector<char> value(valueBytes + 1);

@@ -14,8 +14,7 @@ std::vector<RunningCopy> runningCopies() {
   if (!processes) return copies;
   PROCESSENTRY32 process = {};
   process.dwSize = sizeof process;
-  for (BOOL more = Process32First(processes.get(), &process); more;
-       more = Process32Next(processes.get(), &process)) {
+  for (BOOL more = Process32First(processes.get(), &process); more; more = Process32Next(processes.get(), &process)) {
     if (lstrcmpiA(process.szExeFile, "terminal.exe") != 0) continue;
     terminal::UniqueFile modules(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID));
     if (!modules) continue;

@@ -18,8 +18,7 @@ bool readString(HKEY key, const char* name, std::string& out) {
   char value[1000] = {};
   DWORD size = 999;
   DWORD type = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS)
-    return false;
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) return false;
   out = value;
   return true;
 }

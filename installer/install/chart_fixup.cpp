@@ -70,7 +70,8 @@ std::optional<std::string> readSymbolSuffix(const std::string& root) {
     const std::string name = found.cFileName;
     if (name == "." || name == ".." || lstrcmpiA(name.c_str(), "downloads") == 0) continue;
     const std::string path = history + "\\" + name + "\\symbols.sel";
-    terminal::UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
+    terminal::UniqueFile file(
+        CreateFileA(path.c_str(), GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) continue;
     const std::uint64_t written = writeTimeOf(file.get());
     if (written == 0) continue;
@@ -81,7 +82,8 @@ std::optional<std::string> readSymbolSuffix(const std::string& root) {
   }
   if (newest.empty()) return std::nullopt;
 
-  terminal::UniqueFile file(CreateFileA(newest.c_str(), GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
+  terminal::UniqueFile file(
+      CreateFileA(newest.c_str(), GENERIC_READ, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return std::nullopt;
   std::string head(kSymbolsSelHead, '\0');
   DWORD got = 0;
@@ -91,8 +93,8 @@ std::optional<std::string> readSymbolSuffix(const std::string& root) {
 }
 
 std::string readLastProfile(const std::string& profilesFolder) {
-  terminal::UniqueFile file(CreateFileA((profilesFolder + "lastprofile.ini").c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  terminal::UniqueFile file(CreateFileA((profilesFolder + "lastprofile.ini").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return "default";
   const auto content = readAll(file.get(), 1u << 20);
   return content ? profileNameFrom(*content) : std::string("default");

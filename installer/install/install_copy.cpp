@@ -45,8 +45,8 @@ std::string destinationFolder(const std::string& root, const std::string& destin
 }
 
 bool sourceExists(const std::string& source) {
-  terminal::UniqueFile file(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+  terminal::UniqueFile file(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
   return static_cast<bool>(file);
 }
 
@@ -57,8 +57,8 @@ void writeSetting(const std::string& root, const char* key, const std::string& v
 }
 
 // Copies one [Install] entry; false when the copy must count as failed.
-bool installFile(const std::string& iniPath, const std::string& root, const std::string& from,
-                 const std::string& key, HWND messageOwner) {
+bool installFile(const std::string& iniPath, const std::string& root, const std::string& from, const std::string& key,
+                 HWND messageOwner) {
   // A path over 259 characters is never cut into another path: the entry
   // fails as a missing source would, naming the path.
   const std::string source = from + key;
@@ -96,12 +96,9 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
 
 void markNewInstallation(const std::string& root) { writeSetting(root, "LastScanTime", ""); }
 
-void writeHideHelpMarker(const std::string& root) {
-  writeSetting(root, "LastScanHash", hideHelpMarker(root));
-}
+void writeHideHelpMarker(const std::string& root) { writeSetting(root, "LastScanHash", hideHelpMarker(root)); }
 
-bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy,
-                     HWND messageOwner) {
+bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy, HWND messageOwner) {
   const std::string base = withBackslash(root);
   for (const auto& key : readKeyList(iniPath, sections::Delete)) {
     const std::string path = base + key;
@@ -119,8 +116,7 @@ bool installIntoCopy(const std::string& iniPath, const std::string& root, bool n
   // The markers follow the files whatever their result.
   if (readInt(iniPath, keys::SetNewInstallationMarker) != 0) markNewInstallation(root);
   if (readInt(iniPath, keys::DoChartSymbolFixup) != 0) fixChartSymbols(root);
-  if (readInt(iniPath, keys::HideHelp) != 0 ||
-      (readInt(iniPath, keys::HideHelp2) != 0 && newlyInstalledCopy))
+  if (readInt(iniPath, keys::HideHelp) != 0 || (readInt(iniPath, keys::HideHelp2) != 0 && newlyInstalledCopy))
     writeHideHelpMarker(root);
   return installed;
 }

@@ -9,8 +9,7 @@ namespace installer {
 // copy, then writes the markers. False when a source was missing or a copy
 // failed without its ignore flag. `messageOwner` (or none) owns the InUse
 // message of a failed copy.
-bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy,
-                     HWND messageOwner);
+bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy, HWND messageOwner);
 
 // [Settings] LastScanTime= (empty) in the copy's config\terminal.ini.
 void markNewInstallation(const std::string& root);

@@ -18,7 +18,8 @@ InstallValue splitInstallValue(std::string_view value) {
 }
 
 Destination classifyDestination(std::string_view destination) {
-  if (terminal::equalsIgnoringAsciiCase(destination, "system32") || terminal::equalsIgnoringAsciiCase(destination, "syswow64"))
+  if (terminal::equalsIgnoringAsciiCase(destination, "system32") ||
+      terminal::equalsIgnoringAsciiCase(destination, "syswow64"))
     return Destination::System32;
   if (terminal::equalsIgnoringAsciiCase(destination, "system64")) return Destination::System64;
   if (terminal::equalsIgnoringAsciiCase(destination, "windows")) return Destination::Windows;

@@ -53,8 +53,8 @@ std::wstring programFileName() {
 // Where the classes go: the machine's HKEY_CLASSES_ROOT view, or the user's own.
 HKEY classesRoot(bool perUser, terminal::UniqueKey& owned) {
   if (!perUser) return HKEY_CLASSES_ROOT;
-  RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                  owned.put(), nullptr);
+  RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, owned.put(),
+                  nullptr);
   return owned.get();
 }
 
@@ -226,25 +226,20 @@ long unregisterComClasses(bool perUser) {
   const HKEY root = classesRoot(perUser, owned);
   if (!root) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
   // Keys that are already gone are no failure.
-  for (const std::wstring& key : {std::wstring(kVersionProgId), std::wstring(kProgId),
-                                  std::wstring(L"CLSID\\") + kClassId, std::wstring(L"AppID\\") + kAppId,
-                                  L"AppID\\" + programFileName()})
+  for (const std::wstring& key :
+       {std::wstring(kVersionProgId), std::wstring(kProgId), std::wstring(L"CLSID\\") + kClassId,
+        std::wstring(L"AppID\\") + kAppId, L"AppID\\" + programFileName()})
     RegDeleteTreeW(root, key.c_str());
   return unregisterTypeLibrary(perUser);
 }
 
 int runComServerStartup(const std::string& commandLine) {
   switch (findComServerSwitch(commandLine)) {
-    case ComServerSwitch::RegServer:
-      return static_cast<int>(registerComClasses(false));
-    case ComServerSwitch::UnregServer:
-      return static_cast<int>(unregisterComClasses(false));
-    case ComServerSwitch::RegServerPerUser:
-      return static_cast<int>(registerComClasses(true));
-    case ComServerSwitch::UnregServerPerUser:
-      return static_cast<int>(unregisterComClasses(true));
-    default:
-      break;
+    case ComServerSwitch::RegServer: return static_cast<int>(registerComClasses(false));
+    case ComServerSwitch::UnregServer: return static_cast<int>(unregisterComClasses(false));
+    case ComServerSwitch::RegServerPerUser: return static_cast<int>(registerComClasses(true));
+    case ComServerSwitch::UnregServerPerUser: return static_cast<int>(unregisterComClasses(true));
+    default: break;
   }
   ClassObjects offered;
   return runMessageLoop();

@@ -15,14 +15,7 @@ int runComServerStartup(const std::string& commandLine);
 // are gone (or none was asked for within a minute). Returns the exit code.
 int serveComClasses();
 
-enum class ComServerSwitch {
-  None,
-  RegServer,
-  UnregServer,
-  RegServerPerUser,
-  UnregServerPerUser,
-  Embedding
-};
+enum class ComServerSwitch { None, RegServer, UnregServer, RegServerPerUser, UnregServerPerUser, Embedding };
 
 // The first switch of a command line: a whole word, regardless of case, right
 // after a "/" or "-" that begins the command line or follows a blank. A

@@ -36,13 +36,11 @@ bool checkDotNetPrerequisite(const std::string& iniPath) {
 
   const std::string keyPath = std::string("SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\") + keyName;
   terminal::UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put()) ==
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {
     return true;
   }
   const std::string question = dotNetQuestion(versionCheck);
-  return MessageBoxA(nullptr, question.c_str(), kDotNetCaption,
-                     MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
+  return MessageBoxA(nullptr, question.c_str(), kDotNetCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
 }
 
 }  // namespace installer

@@ -53,8 +53,7 @@ MainSequenceSteps installerSteps() {
   return steps;
 }
 
-bool runMainSequence(InstallRequest& request, const std::string& commandLine,
-                     const MainSequenceSteps& steps) {
+bool runMainSequence(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps) {
   if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath)) return false;
   if (steps.notifyStart) steps.notifyStart(request.iniPath);
   if (steps.showTerms && !steps.showTerms(request)) return false;
@@ -63,8 +62,7 @@ bool runMainSequence(InstallRequest& request, const std::string& commandLine,
   bool newlyInstalledCopy = false;
   if (request.copyCount != 0) {
     newlyInstalledCopy = true;
-  } else if (!commandLine.empty() && steps.isCopyFolder &&
-             steps.isCopyFolder(request.iniPath, commandLine)) {
+  } else if (!commandLine.empty() && steps.isCopyFolder && steps.isCopyFolder(request.iniPath, commandLine)) {
     request.copyCount = 1;
     request.copyPaths[0] = commandLine;
   } else if (steps.showInstallDialog) {
@@ -72,8 +70,7 @@ bool runMainSequence(InstallRequest& request, const std::string& commandLine,
   }
   if (request.copyCount == 0) return true;  // no choice: no message
 
-  const bool installed =
-      steps.installIntoChosenCopies && steps.installIntoChosenCopies(request, newlyInstalledCopy);
+  const bool installed = steps.installIntoChosenCopies && steps.installIntoChosenCopies(request, newlyInstalledCopy);
   if (!installed) {
     showPrompt(request.iniPath, nullptr, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL);
     return true;

@@ -28,8 +28,7 @@ MainSequenceSteps installerSteps();
 
 // One installer run from the prerequisite check to the final message. Returns
 // false when the run ended early (exit code 0 without the COM start-up).
-bool runMainSequence(InstallRequest& request, const std::string& commandLine,
-                     const MainSequenceSteps& steps);
+bool runMainSequence(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps);
 
 // The whole program: platform set-up, the sequence, the COM server start-up.
 int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps);

@@ -21,9 +21,7 @@ constexpr const char* kRequestProperty = "CallbackPointer";
 constexpr const char* kProductIconProperty = "Icon";
 constexpr const char* kMakerIconProperty = "ZelkIcon";
 
-InstallRequest& requestOf(HWND dialog) {
-  return *static_cast<InstallRequest*>(GetPropA(dialog, kRequestProperty));
-}
+InstallRequest& requestOf(HWND dialog) { return *static_cast<InstallRequest*>(GetPropA(dialog, kRequestProperty)); }
 
 HWND copyList(HWND dialog) { return GetDlgItem(dialog, IDC_COPY_LIST); }
 
@@ -59,9 +57,8 @@ HICON loadProductIcon() {
 
 // Made once and kept until the process ends, like the icons.
 HFONT titleFont() {
-  static HFONT font = CreateFontA(22, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                  OUT_CHARACTER_PRECIS, CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, nullptr);
+  static HFONT font = CreateFontA(22, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_CHARACTER_PRECIS,
+                                  CLIP_CHARACTER_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, nullptr);
   return font;
 }
 
@@ -146,9 +143,7 @@ void onInvert(HWND dialog) {
     SendMessageA(list, LB_SETSEL, SendMessageA(list, LB_GETSEL, i, 0) > 0 ? FALSE : TRUE, i);
 }
 
-void openMakerSite() {
-  ShellExecuteA(nullptr, "open", MARVOLT_MAKER_URL, nullptr, nullptr, SW_SHOWNORMAL);
-}
+void openMakerSite() { ShellExecuteA(nullptr, "open", MARVOLT_MAKER_URL, nullptr, nullptr, SW_SHOWNORMAL); }
 
 void onCommand(HWND dialog, int id, int code) {
   switch (id) {
@@ -173,18 +168,10 @@ void onDrawItem(HWND dialog, const DRAWITEMSTRUCT& item) {
 
 INT_PTR CALLBACK installDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      onOpen(dialog, *reinterpret_cast<InstallRequest*>(lParam));
-      return TRUE;
-    case WM_COMMAND:
-      onCommand(dialog, LOWORD(wParam), HIWORD(wParam));
-      return TRUE;
-    case WM_CLOSE:
-      EndDialog(dialog, 0);
-      return TRUE;
-    case WM_DRAWITEM:
-      onDrawItem(dialog, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-      return TRUE;
+    case WM_INITDIALOG: onOpen(dialog, *reinterpret_cast<InstallRequest*>(lParam)); return TRUE;
+    case WM_COMMAND: onCommand(dialog, LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
+    case WM_DRAWITEM: onDrawItem(dialog, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)); return TRUE;
     case WM_CTLCOLORSTATIC:
       // The link looks like one: blue text straight on the dialog's face.
       if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) != IDC_MAKER_LINK) return FALSE;
@@ -197,8 +184,7 @@ INT_PTR CALLBACK installDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
       RemovePropA(dialog, kProductIconProperty);
       RemovePropA(dialog, kMakerIconProperty);
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

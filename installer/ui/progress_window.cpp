@@ -19,7 +19,6 @@ constexpr int kCodeControl = 214;
 constexpr UINT_PTR kTimer = 1;
 constexpr const char* kShowProgressBar = "ShowProgressBar";
 
-
 INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: {
@@ -38,20 +37,17 @@ INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM, LPARAM lParam) 
       } else if (GetPropA(window, kShowProgressBar)) {
         SYSTEMTIME local;
         GetLocalTime(&local);
-        const auto code = activityCode(GetTickCount(), local.wMilliseconds,
-                                       static_cast<std::uint32_t>(std::time(nullptr)));
+        const auto code =
+            activityCode(GetTickCount(), local.wMilliseconds, static_cast<std::uint32_t>(std::time(nullptr)));
         SetDlgItemTextA(window, kCodeControl, code.c_str());
       }
       return TRUE;
-    case WM_CLOSE:
-      DestroyWindow(window);
-      return TRUE;
+    case WM_CLOSE: DestroyWindow(window); return TRUE;
     case WM_DESTROY:
       KillTimer(window, kTimer);
       RemovePropA(window, kShowProgressBar);
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -80,7 +76,6 @@ DWORD WINAPI progressThread(LPVOID param) {
 }
 
 }  // namespace
-
 
 void startProgressWindow(InstallRequest& request) {
   progressCloseRequested.store(false);

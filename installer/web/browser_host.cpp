@@ -29,8 +29,7 @@ const AtlHosting& atlHosting() {
     const HMODULE atl = terminal::loadSystemLibrary(L"atl.dll");
     if (!atl) return;
     hosting.winInit = reinterpret_cast<AtlAxWinInitFn>(GetProcAddress(atl, "AtlAxWinInit"));
-    hosting.createControl =
-        reinterpret_cast<AtlAxCreateControlFn>(GetProcAddress(atl, "AtlAxCreateControl"));
+    hosting.createControl = reinterpret_cast<AtlAxCreateControlFn>(GetProcAddress(atl, "AtlAxCreateControl"));
     hosting.getControl = reinterpret_cast<AtlAxGetControlFn>(GetProcAddress(atl, "AtlAxGetControl"));
   });
   return hosting;
@@ -105,8 +104,8 @@ FileSystemRedirectionOn::~FileSystemRedirectionOn() {
 #ifndef _WIN64
   if (!switched_) return;
   using Revert = BOOL(WINAPI*)(PVOID);
-  auto revert = reinterpret_cast<Revert>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection"));
+  auto revert =
+      reinterpret_cast<Revert>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection"));
   if (revert) revert(previous_);
 #endif
 }

@@ -28,11 +28,11 @@ int performRequest(HttpRequest& request) {
   UniqueHttpHandle session = terminal::openHttpSession();
   if (!session) return request.result = NoSession;
   const terminal::WinHttpApi& http = *terminal::winHttp();
-  UniqueHttpHandle connection(http.connect(session.get(), host.c_str(),
-                                           secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0));
+  UniqueHttpHandle connection(
+      http.connect(session.get(), host.c_str(), secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0));
   if (!connection) return request.result = NoConnection;
-  UniqueHttpHandle handle(http.openRequest(connection.get(), verb.c_str(), path.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+  UniqueHttpHandle handle(http.openRequest(connection.get(), verb.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES,
                                            WINHTTP_FLAG_REFRESH | (secure ? WINHTTP_FLAG_SECURE : 0)));
   if (!handle) return request.result = NoRequest;
   terminal::setHttpTimeouts(handle.get());
@@ -40,22 +40,22 @@ int performRequest(HttpRequest& request) {
   const std::wstring headers = utf8ToWide(request.extraHeaders);
   const DWORD bodyLength = static_cast<DWORD>(request.body.size());
   if (!http.sendRequest(handle.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                          static_cast<DWORD>(headers.size()),
-                          bodyLength ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA,
-                          bodyLength, bodyLength, 0))
+                        static_cast<DWORD>(headers.size()),
+                        bodyLength ? const_cast<char*>(request.body.data()) : WINHTTP_NO_REQUEST_DATA, bodyLength,
+                        bodyLength, 0))
     return request.result = SendFailed;
   if (!http.receiveResponse(handle.get(), nullptr)) return request.result = NoResponse;
 
   DWORD status = 0, size = sizeof status;
   http.queryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                      &status, &size, WINHTTP_NO_HEADER_INDEX);
+                    &status, &size, WINHTTP_NO_HEADER_INDEX);
   request.statusCode = status;
 
   const bool toFile = (request.flags & kWriteToFile) != 0;
   terminal::UniqueFile file;
   if (toFile) {
-    file.reset(CreateFileA(request.outputFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    file.reset(CreateFileA(request.outputFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr));
     if (!file) return request.result = FileNotCreated;
   }
   bool received = false;

@@ -29,7 +29,7 @@ inline constexpr std::uint32_t kSecure = 1;       // HTTPS, port 443
 inline constexpr std::uint32_t kWriteToFile = 2;  // the body goes to outputFile
 
 namespace http_result {
-inline constexpr int MissingPart = 1;       // verb, host or path empty: nothing sent
+inline constexpr int MissingPart = 1;  // verb, host or path empty: nothing sent
 inline constexpr int NoSession = 10;
 inline constexpr int NoConnection = 11;
 inline constexpr int NoRequest = 12;
@@ -37,7 +37,7 @@ inline constexpr int SendFailed = 13;
 inline constexpr int NoResponse = 14;
 inline constexpr int EmptyBody = 15;
 inline constexpr int FileNotCreated = 16;
-inline constexpr int TooLarge = 17;          // the body passed maxBodyBytes: reading stopped
+inline constexpr int TooLarge = 17;  // the body passed maxBodyBytes: reading stopped
 inline constexpr int Received = 100;
 }  // namespace http_result
 

@@ -19,7 +19,8 @@ std::string withQuerySuffix(std::string_view address, int pid, std::string_view 
 std::string computerIdFromGuid(std::string_view guid) {
   std::string id;
   for (char c : guid)
-    if (std::isxdigit(static_cast<unsigned char>(c))) id += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::isxdigit(static_cast<unsigned char>(c)))
+      id += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return id;
 }
 

@@ -31,8 +31,8 @@ std::string suffixed(const std::string& iniPath, const std::string& address) {
 std::string computerId() {
   // The machine GUID lives in the 64-bit view, also for a 32-bit program.
   terminal::UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0,
-                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Cryptography", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                    key.put()) == ERROR_SUCCESS) {
     char guid[100] = {};
     DWORD size = sizeof guid - 1;
     if (RegQueryValueExA(key.get(), "MachineGuid", nullptr, nullptr, reinterpret_cast<BYTE*>(guid), &size) ==

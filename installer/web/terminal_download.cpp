@@ -66,7 +66,7 @@ bool requestDownloadLocation(std::string& location) {
   request.verb = "POST";
   request.host = MARVOLT_APPSTORE_HOST;
   request.path = "/appstore/GetMT4DownloadLocation.aspx";
-  request.body = location;  // the key as it stands: no encoding, no content type
+  request.body = location;                    // the key as it stands: no encoding, no content type
   request.maxBodyBytes = kMaxLocationLength;  // a longer answer is no address of ours
   performHttpRequest(request);
   if (!statusOk(request) || request.responseText.size() > kMaxLocationLength) return false;

@@ -28,8 +28,7 @@ bool requestDownloadLocation(std::string& location);
 
 // The URL's body written into the file; false on any failure, a status
 // outside 200 to 299 and a body over `maxBytes` included.
-bool downloadToFile(const std::string& url, const std::string& path,
-                    std::uint64_t maxBytes = kMaxSetupProgramBytes);
+bool downloadToFile(const std::string& url, const std::string& path, std::uint64_t maxBytes = kMaxSetupProgramBytes);
 
 // Runs the downloaded setup program, waits for it, and takes the copy it
 // installed as the request's only copy; 1 when it installed one. Shows Err5 or

@@ -19,8 +19,8 @@ std::atomic<long> g_liveCustomizers{0};
 std::function<void()> g_whenNoneLeft;
 
 struct CustomizerTypes {
-  ITypeInfo* dispatch = nullptr;   // what GetTypeInfo hands out
-  ITypeInfo* vtable = nullptr;     // the dual interface's vtable, for calls
+  ITypeInfo* dispatch = nullptr;  // what GetTypeInfo hands out
+  ITypeInfo* vtable = nullptr;    // the dual interface's vtable, for calls
 };
 
 // The type information of IWBCustomizer, from the type library that the
@@ -68,8 +68,7 @@ std::wstring bstrText(BSTR text) { return text ? std::wstring(text, SysStringLen
 // The connection point of a browser's DWebBrowserEvents2.
 HRESULT browserEvents(IWebBrowser2* browser, IConnectionPoint** point) {
   terminal::ComPtr<IConnectionPointContainer> container;
-  const HRESULT hr = browser->QueryInterface(IID_IConnectionPointContainer,
-                                             reinterpret_cast<void**>(container.put()));
+  const HRESULT hr = browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.put()));
   if (FAILED(hr)) return hr;
   return container->FindConnectionPoint(DIID_DWebBrowserEvents2, point);
 }
@@ -83,9 +82,7 @@ bool startsWith(const std::wstring& text, const wchar_t* prefix) {
 long liveCustomizers() { return g_liveCustomizers.load(); }
 void whenNoCustomizerLeft(std::function<void()> call) { g_whenNoneLeft = std::move(call); }
 
-void openInDefaultBrowser(const wchar_t* url) {
-  ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL);
-}
+void openInDefaultBrowser(const wchar_t* url) { ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL); }
 
 CWBCustomizer::CWBCustomizer() { ++g_liveCustomizers; }
 
@@ -113,8 +110,7 @@ HRESULT CWBCustomizer::attachToBrowser(IUnknown* browser) {
   detachFromBrowser();
   if (!browser) return S_FALSE;
   IWebBrowser2* webBrowser = nullptr;
-  if (FAILED(browser->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&webBrowser))) ||
-      !webBrowser)
+  if (FAILED(browser->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&webBrowser))) || !webBrowser)
     return S_FALSE;
   browser_ = webBrowser;
   terminal::ComPtr<IConnectionPoint> point;
@@ -143,8 +139,7 @@ void CWBCustomizer::attachToDocument(IDispatch* frame) {
   terminal::ComPtr<IDispatch> document;
   if (FAILED(browser_->get_Document(document.put())) || !document) return;
   terminal::ComPtr<ICustomDoc> custom;
-  if (FAILED(document->QueryInterface(__uuidof(ICustomDoc), reinterpret_cast<void**>(custom.put()))) || !custom)
-    return;
+  if (FAILED(document->QueryInterface(__uuidof(ICustomDoc), reinterpret_cast<void**>(custom.put()))) || !custom) return;
   custom->SetUIHandler(this);
 }
 
@@ -188,21 +183,19 @@ STDMETHODIMP CWBCustomizer::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   return S_OK;
 }
 
-STDMETHODIMP CWBCustomizer::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
-                                          DISPID* ids) {
+STDMETHODIMP CWBCustomizer::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   ITypeInfo* type = customizerTypes().dispatch;
   if (!type) return TYPE_E_CANTLOADLIBRARY;
   return DispGetIDsOfNames(type, names, count, ids);
 }
 
-STDMETHODIMP CWBCustomizer::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+STDMETHODIMP CWBCustomizer::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* exception, UINT* argumentError) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   ITypeInfo* type = customizerTypes().vtable;
   if (!type) return TYPE_E_CANTLOADLIBRARY;
-  return DispInvoke(static_cast<IWBCustomizer*>(this), type, id, flags, params, result, exception,
-                    argumentError);
+  return DispInvoke(static_cast<IWBCustomizer*>(this), type, id, flags, params, result, exception, argumentError);
 }
 
 STDMETHODIMP CWBCustomizer::Test() {
@@ -212,8 +205,7 @@ STDMETHODIMP CWBCustomizer::Test() {
 
 STDMETHODIMP CWBCustomizer::SelectDownloadSource(BSTR SourceKey) {
   const std::string key = terminal::wideToUtf8(bstrText(SourceKey));
-  if (ownerDialog)
-    SendMessageA(ownerDialog, kPageAnswerMessage, kPageAnswerTag, reinterpret_cast<LPARAM>(key.c_str()));
+  if (ownerDialog) SendMessageA(ownerDialog, kPageAnswerMessage, kPageAnswerTag, reinterpret_cast<LPARAM>(key.c_str()));
   return S_OK;
 }
 
@@ -232,8 +224,8 @@ STDMETHODIMP CWBCustomizer::OpenURL(BSTR Url, LONG* Result) {
 // The browser's own behaviour everywhere but for window.external.
 STDMETHODIMP CWBCustomizer::ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) { return S_FALSE; }
 STDMETHODIMP CWBCustomizer::GetHostInfo(DOCHOSTUIINFO*) { return E_NOTIMPL; }
-STDMETHODIMP CWBCustomizer::ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*,
-                                   IOleInPlaceFrame*, IOleInPlaceUIWindow*) {
+STDMETHODIMP CWBCustomizer::ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*, IOleInPlaceFrame*,
+                                   IOleInPlaceUIWindow*) {
   return E_NOTIMPL;
 }
 STDMETHODIMP CWBCustomizer::HideUI() { return E_NOTIMPL; }
@@ -280,8 +272,7 @@ CIE4Events::CIE4Events(CWBCustomizer* customizer) : customizer_(customizer) {}
 STDMETHODIMP CIE4Events::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
-  if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_DWebBrowserEvents2)
-    return E_NOINTERFACE;
+  if (riid != IID_IUnknown && riid != IID_IDispatch && riid != DIID_DWebBrowserEvents2) return E_NOINTERFACE;
   *object = static_cast<IDispatch*>(this);
   AddRef();
   return S_OK;
@@ -300,8 +291,7 @@ STDMETHODIMP CIE4Events::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL
 STDMETHODIMP CIE4Events::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
 // Arguments arrive last first: rgvarg[0] is the event's last parameter.
-STDMETHODIMP CIE4Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                 EXCEPINFO*, UINT*) {
+STDMETHODIMP CIE4Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
   if (!params) return E_INVALIDARG;
   switch (id) {
     case DISPID_NAVIGATECOMPLETE2: {  // (pDisp, URL)
@@ -322,8 +312,7 @@ STDMETHODIMP CIE4Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* param
       openInDefaultBrowser(address.c_str());
       return S_OK;
     }
-    default:
-      return S_OK;
+    default: return S_OK;
   }
 }
 

@@ -45,10 +45,9 @@ class CWBCustomizer final : public IWBCustomizer, public IDocHostUIHandler, publ
   // IDispatch, described by the type library in the program's resources.
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                             DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* argumentError) override;
 
   // IWBCustomizer: what the page's script calls on window.external.
   STDMETHODIMP Test() override;
@@ -59,8 +58,8 @@ class CWBCustomizer final : public IWBCustomizer, public IDocHostUIHandler, publ
   // IDocHostUIHandler
   STDMETHODIMP ShowContextMenu(DWORD id, POINT* point, IUnknown* target, IDispatch* object) override;
   STDMETHODIMP GetHostInfo(DOCHOSTUIINFO* info) override;
-  STDMETHODIMP ShowUI(DWORD id, IOleInPlaceActiveObject* active, IOleCommandTarget* target,
-                      IOleInPlaceFrame* frame, IOleInPlaceUIWindow* document) override;
+  STDMETHODIMP ShowUI(DWORD id, IOleInPlaceActiveObject* active, IOleCommandTarget* target, IOleInPlaceFrame* frame,
+                      IOleInPlaceUIWindow* document) override;
   STDMETHODIMP HideUI() override;
   STDMETHODIMP UpdateUI() override;
   STDMETHODIMP EnableModeless(BOOL enable) override;
@@ -103,10 +102,9 @@ class CIE4Events final : public IDispatch {
   STDMETHODIMP_(ULONG) Release() override;
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                             DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* argumentError) override;
   void forgetCustomizer() { customizer_ = nullptr; }
 
  private:

@@ -28,8 +28,7 @@ std::string programPath() {
 HWND preparePlaceholder(HWND dialog) {
   const HWND placeholder = GetDlgItem(dialog, kPagePlaceholder);
   if (placeholder)
-    SetWindowLongPtrW(placeholder, GWL_STYLE,
-                      GetWindowLongPtrW(placeholder, GWL_STYLE) | WS_VSCROLL | WS_HSCROLL);
+    SetWindowLongPtrW(placeholder, GWL_STYLE, GetWindowLongPtrW(placeholder, GWL_STYLE) | WS_VSCROLL | WS_HSCROLL);
   return placeholder;
 }
 
@@ -83,31 +82,25 @@ void initBrokerDialog(HWND dialog, BrokerPage* broker) {
 }  // namespace
 
 std::string brokerPageUrl(const std::string& iniPath) {
-  return brokerPageAddress(MARVOLT_APPSTORE_HOST, readInt(iniPath, keys::PackageId), downloadId(iniPath),
-                           computerId());
+  return brokerPageAddress(MARVOLT_APPSTORE_HOST, readInt(iniPath, keys::PackageId), downloadId(iniPath), computerId());
 }
 
 INT_PTR CALLBACK termsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      initTermsDialog(dialog, *reinterpret_cast<const TermsPage*>(lParam));
-      return TRUE;
+    case WM_INITDIALOG: initTermsDialog(dialog, *reinterpret_cast<const TermsPage*>(lParam)); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(dialog, LOWORD(wParam) == IDOK ? 1 : 0);
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
 INT_PTR CALLBACK brokerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      initBrokerDialog(dialog, reinterpret_cast<BrokerPage*>(lParam));
-      return TRUE;
+    case WM_INITDIALOG: initBrokerDialog(dialog, reinterpret_cast<BrokerPage*>(lParam)); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(dialog, LOWORD(wParam) == IDOK ? 1 : 0);
@@ -121,11 +114,8 @@ INT_PTR CALLBACK brokerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       EndDialog(dialog, 1);
       return TRUE;
     }
-    case WM_DESTROY:
-      RemovePropW(dialog, kInfoBlock);
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_DESTROY: RemovePropW(dialog, kInfoBlock); return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -21,11 +21,12 @@ std::string control(const std::string& verb, const std::string& path, const std:
   std::string answer;
   HINTERNET session = WinHttpOpen(L"test-control", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
   HINTERNET connection = session ? WinHttpConnect(session, L"127.0.0.1", 80, 0) : nullptr;
-  HINTERNET request = connection ? WinHttpOpenRequest(connection, wide(verb).c_str(), wide(path).c_str(), nullptr,
-                                                      nullptr, nullptr, 0)
-                                 : nullptr;
-  if (request && WinHttpSendRequest(request, nullptr, 0, const_cast<char*>(body.data()),
-                                    static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) &&
+  HINTERNET request =
+      connection ? WinHttpOpenRequest(connection, wide(verb).c_str(), wide(path).c_str(), nullptr, nullptr, nullptr, 0)
+                 : nullptr;
+  if (request &&
+      WinHttpSendRequest(request, nullptr, 0, const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
+                         static_cast<DWORD>(body.size()), 0) &&
       WinHttpReceiveResponse(request, nullptr)) {
     DWORD available = 0;
     while (WinHttpQueryDataAvailable(request, &available) && available) {
@@ -44,7 +45,8 @@ std::string control(const std::string& verb, const std::string& path, const std:
 std::string escape(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
-    if (isalnum(c) || c == '/' || c == '_' || c == '-' || c == '.') out += static_cast<char>(c);
+    if (isalnum(c) || c == '/' || c == '_' || c == '-' || c == '.')
+      out += static_cast<char>(c);
     else {
       char hex[4];
       snprintf(hex, sizeof hex, "%%%02X", c);
@@ -102,11 +104,16 @@ std::vector<Received> requests(const std::string& prefix) {
     std::istringstream words(line);
     std::string kind, a, b;
     words >> kind >> a >> b;
-    if (kind == "REQUEST") current = Received{test_terminal::fromHex(a), {}, {}};
-    else if (kind == "HEADER") current.headers.emplace_back(test_terminal::fromHex(a), test_terminal::fromHex(b));
-    else if (kind == "BODY") current.body = test_terminal::fromHex(a);
-    else if (kind == "AT") current.atMs = std::stoll(a);
-    else if (kind == "END") all.push_back(current);
+    if (kind == "REQUEST")
+      current = Received{test_terminal::fromHex(a), {}, {}};
+    else if (kind == "HEADER")
+      current.headers.emplace_back(test_terminal::fromHex(a), test_terminal::fromHex(b));
+    else if (kind == "BODY")
+      current.body = test_terminal::fromHex(a);
+    else if (kind == "AT")
+      current.atMs = std::stoll(a);
+    else if (kind == "END")
+      all.push_back(current);
   }
   return all;
 }
@@ -157,8 +164,8 @@ TrustedServerCertificate::TrustedServerCertificate() {
   const std::string key = kMachineRoots + std::string(thumbprint);
   HKEY opened = nullptr;
   // Volatile: Wine keeps its root list in a volatile key, whose children must be.
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
-                      &opened, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &opened,
+                      nullptr) != ERROR_SUCCESS)
     return;
   if (RegSetValueExA(opened, "Blob", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()), blobSize) ==
       ERROR_SUCCESS)
@@ -178,8 +185,8 @@ std::string uniqueChannel() {
   // hub (hub/) instead of the test hub.
   char real[8] = "";
   const bool toRealHub = GetEnvironmentVariableA("LUMAREL_REAL_HUB", real, sizeof real) > 0 && real[0] == '1';
-  return std::string(toRealHub ? "realhub-" : "") + "ch" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount()) + "x" +
-         std::to_string(counter++) + "z";
+  return std::string(toRealHub ? "realhub-" : "") + "ch" + std::to_string(GetCurrentProcessId()) + "x" +
+         std::to_string(GetTickCount()) + "x" + std::to_string(counter++) + "z";
 }
 
 std::string receivePrefix(const std::string& channel) { return "/zlk/channels/receive.aspx?c=" + channel + "&"; }

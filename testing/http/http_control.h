@@ -12,9 +12,9 @@ struct Answer {
   std::string body;
   std::string headers;  // "Name: value\r\n" lines
   int delayMs = 0;
-  bool drop = false;  // close the connection without answering
-  int times = 0;      // answers the next `times` requests only; 0: every one
-  int padTo = 0;      // the body filled up to this many bytes with "x"
+  bool drop = false;     // close the connection without answering
+  int times = 0;         // answers the next `times` requests only; 0: every one
+  int padTo = 0;         // the body filled up to this many bytes with "x"
   int pieceBytes = 0;    // the body sent this many bytes at a time...
   int pieceDelayMs = 0;  // ...this far apart
 };
@@ -39,7 +39,7 @@ struct Received {
   std::string requestLine;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
-  long long atMs = 0;  // when the server had read it, on its own clock
+  long long atMs = 0;                                 // when the server had read it, on its own clock
   std::string header(const std::string& name) const;  // "" when absent (any case)
   bool hasHeader(const std::string& name) const;
   std::string path() const;  // the second word of the request line

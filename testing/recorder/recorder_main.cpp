@@ -37,9 +37,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int sleepMs = 0;
   for (int i = 1; i < __argc; ++i) {
     const std::string a = __argv[i];
-    if (a == "--log" && i + 1 < __argc) log = __argv[++i];
-    else if (a == "--sleep" && i + 1 < __argc) sleepMs = std::atoi(__argv[++i]);
-    else arguments += (arguments.empty() ? "" : " ") + a;
+    if (a == "--log" && i + 1 < __argc)
+      log = __argv[++i];
+    else if (a == "--sleep" && i + 1 < __argc)
+      sleepMs = std::atoi(__argv[++i]);
+    else
+      arguments += (arguments.empty() ? "" : " ") + a;
   }
   append(log, "start " + std::to_string(nowMicroseconds()) + " " + arguments);
   Sleep(static_cast<DWORD>(sleepMs));

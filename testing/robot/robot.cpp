@@ -20,8 +20,8 @@ std::string windowText(HWND window) {
   DWORD_PTR got = 0;
   // WM_GETTEXT is carried across processes; the time-out keeps a hung
   // program from hanging the test.
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                           SMTO_ABORTIFHUNG, 2000, &got) ||
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                           &got) ||
       text[0] == '\0') {
     GetWindowTextA(window, text, sizeof text);
   }
@@ -59,8 +59,7 @@ BOOL CALLBACK collectTopLevel(HWND window, LPARAM param) {
   auto* s = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (IsWindowVisible(window) && (s->processId == kAnyProcess || owner == s->processId))
-    s->found.push_back(window);
+  if (IsWindowVisible(window) && (s->processId == kAnyProcess || owner == s->processId)) s->found.push_back(window);
   return TRUE;
 }
 
@@ -251,8 +250,7 @@ std::optional<Dialog> waitForDialog(DWORD processId, std::string_view caption, D
   return std::nullopt;
 }
 
-std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known,
-                                       DWORD timeoutMs) {
+std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   do {
     for (HWND window : topLevelWindows(processId)) {
@@ -279,8 +277,8 @@ bool clickButton(const Dialog& dialog, std::string_view button) {
 }
 
 std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
-                                    const std::function<std::string(const Dialog&)>& choose,
-                                    DWORD timeoutMs, std::vector<HWND> known) {
+                                    const std::function<std::string(const Dialog&)>& choose, DWORD timeoutMs,
+                                    std::vector<HWND> known) {
   std::vector<Dialog> seen;
   const DWORD start = GetTickCount();
   while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs) {
@@ -302,10 +300,8 @@ std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
 }
 
 std::vector<Dialog> answerWhile(const std::function<void()>& work,
-                                const std::function<std::string(const Dialog&)>& choose,
-                                DWORD timeoutMs) {
-  HANDLE thread = CreateThread(nullptr, 0, runWork,
-                               const_cast<std::function<void()>*>(&work), 0, nullptr);
+                                const std::function<std::string(const Dialog&)>& choose, DWORD timeoutMs) {
+  HANDLE thread = CreateThread(nullptr, 0, runWork, const_cast<std::function<void()>*>(&work), 0, nullptr);
   if (!thread) {
     work();
     return {};
@@ -324,8 +320,8 @@ std::vector<Dialog> answerWhile(const std::function<void()>& work,
 bool clickControl(HWND dialog, int controlId) {
   HWND control = GetDlgItem(dialog, controlId);
   if (!control || !IsWindowVisible(control) || !IsWindowEnabled(control)) return false;
-  return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(controlId, STN_CLICKED),
-                      reinterpret_cast<LPARAM>(control)) != FALSE;
+  return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(controlId, STN_CLICKED), reinterpret_cast<LPARAM>(control)) !=
+         FALSE;
 }
 
 bool pressEscape(HWND dialog) {
@@ -334,9 +330,7 @@ bool pressEscape(HWND dialog) {
          PostMessageA(dialog, WM_KEYUP, VK_ESCAPE, 0xC0000001) != FALSE;
 }
 
-bool clickCloseBox(HWND window) {
-  return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
-}
+bool clickCloseBox(HWND window) { return PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }
 
 std::vector<std::string> listLines(HWND list) {
   std::vector<std::string> lines;
@@ -349,8 +343,8 @@ std::vector<std::string> listLines(HWND list) {
     SendMessageTimeoutW(list, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 2000, &length);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     DWORD_PTR got = 0;
-    if (!SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                             2000, &got) ||
+    if (!SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 2000,
+                             &got) ||
         static_cast<LRESULT>(got) == LB_ERR || got > length)
       got = 0;
     text.resize(static_cast<std::size_t>(got));

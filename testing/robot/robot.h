@@ -35,8 +35,7 @@ Dialog describe(HWND window);
 std::optional<Dialog> waitForDialog(DWORD processId, std::string_view caption, DWORD timeoutMs);
 
 // Waits for any visible top-level window of the process that is not in `known`.
-std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known,
-                                       DWORD timeoutMs);
+std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known, DWORD timeoutMs);
 
 // Clicks the button whose text (without "&") is `button`; false when the
 // dialog has none or it is disabled (a person cannot click it then).
@@ -87,15 +86,14 @@ inline const std::string kEscape = "\x1b";
 // every dialog seen, in order.
 // Windows in `known` are not handed over.
 std::vector<Dialog> answerUntilExit(HANDLE process, DWORD processId,
-                                    const std::function<std::string(const Dialog&)>& choose,
-                                    DWORD timeoutMs, std::vector<HWND> known = {});
+                                    const std::function<std::string(const Dialog&)>& choose, DWORD timeoutMs,
+                                    std::vector<HWND> known = {});
 
 // Runs `work` on a thread of its own while this thread answers the dialogs it
 // shows in this process. Should `work` still be running after the time, its
 // windows are answered with goOnButton until it ends, so a test never hangs.
 std::vector<Dialog> answerWhile(const std::function<void()>& work,
-                                const std::function<std::string(const Dialog&)>& choose,
-                                DWORD timeoutMs);
+                                const std::function<std::string(const Dialog&)>& choose, DWORD timeoutMs);
 
 // The button a person wanting to go on would click: Yes, else OK, else the first.
 std::string goOnButton(const Dialog& dialog);

@@ -75,8 +75,7 @@ int main(int argc, char** argv) {
         // A dialog with a list (the installer's copies) is shown with each
         // line and whether it is selected.
         HWND list = FindWindowExA(dialog.window, nullptr, "ListBox", nullptr);
-        std::printf("robot: %s \"%s\" [%s]\n", dialog.buttons.empty() ? "window" : "dialog",
-                    dialog.caption.c_str(),
+        std::printf("robot: %s \"%s\" [%s]\n", dialog.buttons.empty() ? "window" : "dialog", dialog.caption.c_str(),
                     list                     ? "copy list"
                     : dialog.buttons.empty() ? "no buttons"
                                              : robot::styleText(dialog.style).c_str());
@@ -91,14 +90,13 @@ int main(int argc, char** argv) {
         }
         if (!shots.empty()) {
           const std::string file = shots + "\\dialog" + std::to_string(++shot) + ".png";
-          if (robot::saveScreenshot(dialog.window, file))
-            std::printf("robot:   screenshot: %s\n", file.c_str());
+          if (robot::saveScreenshot(dialog.window, file)) std::printf("robot:   screenshot: %s\n", file.c_str());
         }
         const auto rule = answers.find(dialog.caption);
         // A rule names a button of one dialog; another window of the same
         // caption (a progress window) is answered as usual.
-        const bool ruled = rule != answers.end() &&
-                           std::find(dialog.buttons.begin(), dialog.buttons.end(), rule->second) != dialog.buttons.end();
+        const bool ruled = rule != answers.end() && std::find(dialog.buttons.begin(), dialog.buttons.end(),
+                                                              rule->second) != dialog.buttons.end();
         const std::string button = ruled ? rule->second : robot::goOnButton(dialog);
         if (!button.empty()) std::printf("robot:   clicks \"%s\"\n", button.c_str());
         std::fflush(stdout);

@@ -13,8 +13,7 @@ TempDir::TempDir(const std::string& prefix) {
   char base[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, base);
   for (;;) {
-    path_ = std::string(base) + prefix + std::to_string(GetCurrentProcessId()) + "_" +
-            std::to_string(counter++);
+    path_ = std::string(base) + prefix + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter++);
     if (CreateDirectoryA(path_.c_str(), nullptr)) break;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
@@ -34,9 +33,7 @@ std::string readFile(const std::string& path) {
   return all.str();
 }
 
-bool fileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void makeFolders(const std::string& path) {
   for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
@@ -94,8 +91,7 @@ std::string hostPath(const std::string& path) {
 
 ChildProcess::~ChildProcess() { kill(); }
 
-bool ChildProcess::start(const std::string& program, const std::string& arguments,
-                         const std::string& folder) {
+bool ChildProcess::start(const std::string& program, const std::string& arguments, const std::string& folder) {
   std::string commandLine = "\"" + program + "\"";
   if (!arguments.empty()) commandLine += " " + arguments;
   STARTUPINFOA startup = {};

@@ -69,8 +69,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Runs `program` with `arguments` (the text after the program's name).
-  bool start(const std::string& program, const std::string& arguments,
-             const std::string& folder = "");
+  bool start(const std::string& program, const std::string& arguments, const std::string& folder = "");
   DWORD id() const { return info_.dwProcessId; }
   HANDLE handle() const { return info_.hProcess; }
   // The exit code, or STILL_ACTIVE when it has not ended within the time.

@@ -91,8 +91,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     ticks[window].push_back({wParam, lParam, nowMicroseconds()});
     auto drain = drainHandles.find(window);
     if (drain != drainHandles.end() && lParam == 1 && !libraryReferences.empty()) {
-      auto take = reinterpret_cast<GetMessagesFn>(
-          GetProcAddress(libraryReferences.front(), drain->second.takeExport.c_str()));
+      auto take =
+          reinterpret_cast<GetMessagesFn>(GetProcAddress(libraryReferences.front(), drain->second.takeExport.c_str()));
       const char* text = take ? take(drain->second.handle) : nullptr;
       if (text && *text) drained[window].push_back(text);
     }
@@ -202,12 +202,10 @@ std::string callExport(const std::string& name, const std::vector<std::string>& 
     case 1: result = reinterpret_cast<P(__stdcall*)(P)>(proc)(v[0]); break;
     case 2: result = reinterpret_cast<P(__stdcall*)(P, P)>(proc)(v[0], v[1]); break;
     case 3: result = reinterpret_cast<P(__stdcall*)(P, P, P)>(proc)(v[0], v[1], v[2]); break;
-    case 6:
-      result = reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5]);
-      break;
+    case 6: result = reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5]); break;
     case 8:
-      result = reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3],
-                                                                            v[4], v[5], v[6], v[7]);
+      result =
+          reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
       break;
     default: return "err unsupported argument count";
   }
@@ -239,7 +237,8 @@ std::string handle(const std::string& line) {
     args.erase(args.begin());
     return callExport(name, args);
   }
-  if (command == "chart") return intAnswer(static_cast<int>(reinterpret_cast<std::intptr_t>(windowOf(std::atoi(arg(0).c_str())))));
+  if (command == "chart")
+    return intAnswer(static_cast<int>(reinterpret_cast<std::intptr_t>(windowOf(std::atoi(arg(0).c_str())))));
   if (command == "main") return intAnswer(static_cast<int>(reinterpret_cast<std::intptr_t>(mainWindow)));
   if (command == "ticks" || command == "clearticks") {
     HWND window = windowOf(std::atoi(arg(0).c_str()));
@@ -303,8 +302,8 @@ std::string handle(const std::string& line) {
     heldFiles[path] = file;
     return "ok";
   }
-  if (command == "paint" || command == "pixels" || command == "resize" || command == "send" ||
-      command == "events" || command == "setprop" || command == "getprop" || command == "ownproc") {
+  if (command == "paint" || command == "pixels" || command == "resize" || command == "send" || command == "events" ||
+      command == "setprop" || command == "getprop" || command == "ownproc") {
     HWND window = windowOf(std::atoi(arg(0).c_str()));
     if (!window) return "err no chart";
     return onWindowThread([&]() -> std::string {
@@ -329,8 +328,8 @@ std::string handle(const std::string& line) {
       if (command == "events") {
         std::lock_guard<std::mutex> lock(eventsLock);
         const ChartEvents& e = events[window];
-        return "ok " + std::to_string(e.paints) + " " + std::to_string(e.mouseMoves) + " " +
-               std::to_string(e.leftUps) + " " + std::to_string(e.rightUps);
+        return "ok " + std::to_string(e.paints) + " " + std::to_string(e.mouseMoves) + " " + std::to_string(e.leftUps) +
+               " " + std::to_string(e.rightUps);
       }
       const std::string name = test_terminal::fromHex(arg(1));
       if (command == "setprop")
@@ -392,9 +391,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   std::string mainClass = "MetaTrader4TestTerminal";
   for (int i = 1; i < __argc; ++i) {
     const std::string a = __argv[i];
-    if (a == "--title" && i + 1 < __argc) title = __argv[++i];
-    else if (a == "--charts" && i + 1 < __argc) chartCount = std::atoi(__argv[++i]);
-    else if (a == "--class" && i + 1 < __argc) mainClass = __argv[++i];
+    if (a == "--title" && i + 1 < __argc)
+      title = __argv[++i];
+    else if (a == "--charts" && i + 1 < __argc)
+      chartCount = std::atoi(__argv[++i]);
+    else if (a == "--class" && i + 1 < __argc)
+      mainClass = __argv[++i];
   }
   tickMessage = RegisterWindowMessageA(terminal::kTickMessageName);
 
@@ -409,12 +411,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   chart.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   RegisterClassA(&chart);
 
-  mainWindow = CreateWindowExA(0, frame.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                               0, 0, 800, 600, nullptr, nullptr, instance, nullptr);
+  mainWindow = CreateWindowExA(0, frame.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 800, 600,
+                               nullptr, nullptr, instance, nullptr);
   for (int i = 0; i < chartCount; ++i) {
     charts.push_back(CreateWindowExA(0, chart.lpszClassName, ("Chart " + std::to_string(i)).c_str(),
-                                     WS_CHILD | WS_VISIBLE | WS_BORDER, 10 + i * 30, 10 + i * 30, 400,
-                                     300, mainWindow, nullptr, instance, nullptr));
+                                     WS_CHILD | WS_VISIBLE | WS_BORDER, 10 + i * 30, 10 + i * 30, 400, 300, mainWindow,
+                                     nullptr, instance, nullptr));
   }
   // As the terminal does for the first program that imports it.
   if (HMODULE library = LoadLibraryA("Lumarel.dll")) libraryReferences.push_back(library);

@@ -44,8 +44,7 @@ std::string TestTerminal::request(const std::string& line) {
   if (pipe_ == INVALID_HANDLE_VALUE) return "err not connected";
   const std::string out = line + "\n";
   DWORD written = 0;
-  if (!WriteFile(pipe_, out.data(), static_cast<DWORD>(out.size()), &written, nullptr))
-    return "err write";
+  if (!WriteFile(pipe_, out.data(), static_cast<DWORD>(out.size()), &written, nullptr)) return "err write";
   for (;;) {
     if (auto end = pending_.find('\n'); end != std::string::npos) {
       std::string answer = pending_.substr(0, end);
@@ -72,9 +71,12 @@ Value TestTerminal::call(const std::string& name, const std::vector<Arg>& args) 
   std::istringstream words(answer.substr(3));
   std::string value;
   words >> value;
-  if (value.rfind("i:", 0) == 0) v.number = std::stoll(value.substr(2));
-  else if (value.rfind("s:", 0) == 0) v.text = fromHex(value.substr(2));
-  else v.isNull = true;
+  if (value.rfind("i:", 0) == 0)
+    v.number = std::stoll(value.substr(2));
+  else if (value.rfind("s:", 0) == 0)
+    v.text = fromHex(value.substr(2));
+  else
+    v.isNull = true;
   for (std::string after; words >> after;)
     if (after.rfind("a:", 0) == 0) v.textsAfter.push_back(fromHex(after.substr(2)));
   return v;
@@ -103,8 +105,7 @@ std::vector<Tick> TestTerminal::ticks(int chart) {
   std::istringstream in(answer.substr(2));
   for (std::string item; in >> item;) {
     Tick t{};
-    if (std::sscanf(item.c_str(), "%lld,%lld,%lld", &t.wParam, &t.lParam, &t.microseconds) == 3)
-      found.push_back(t);
+    if (std::sscanf(item.c_str(), "%lld,%lld,%lld", &t.wParam, &t.lParam, &t.microseconds) == 3) found.push_back(t);
   }
   return found;
 }
@@ -153,8 +154,8 @@ Pixels TestTerminal::pixels(int chart) {
 }
 
 SIZE TestTerminal::resize(int chart, int width, int height) {
-  std::istringstream in(request("resize " + std::to_string(chart) + " " + std::to_string(width) + " " +
-                                std::to_string(height)));
+  std::istringstream in(
+      request("resize " + std::to_string(chart) + " " + std::to_string(width) + " " + std::to_string(height)));
   std::string ok;
   SIZE size = {};
   in >> ok >> size.cx >> size.cy;

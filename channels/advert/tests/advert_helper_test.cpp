@@ -115,13 +115,29 @@ TEST(AdvertLibrary, ExportsAllTwentyThreeFunctions) {
   const std::string path = test_terminal::lumarelDll();
   HMODULE library = LoadLibraryA(path.c_str());
   ASSERT_NE(library, nullptr) << path << ": " << GetLastError();
-  const char* const names[] = {
-      "LM_StartSender", "LM_ReleaseSender", "LM_SendMessage", "LM_StartReceiver", "LM_ReleaseReceiver",
-      "LM_GetMessages", "LM_CheckChannel", "LM_ChannelHasReceiver", "SetupTimedTicks", "RemoveTimedTicks",
-      "LM_StartReceiveInternetMessages", "LM_EndReceiveInternetMessages", "LM_QueryInternetMessages",
-      "LM_IsInternetReceiverActive", "LM_GetLastInternetReceiveError", "LM_StartSendInternetMessages",
-      "LM_SendInternetMessage", "LM_EndSendInternetMessages", "LM_IsInternetSendSessionTerminated",
-      "LM_GetLastInternetSendError", "CreateHelper2", "RemoveHelper", "TimeUTC"};
+  const char* const names[] = {"LM_StartSender",
+                               "LM_ReleaseSender",
+                               "LM_SendMessage",
+                               "LM_StartReceiver",
+                               "LM_ReleaseReceiver",
+                               "LM_GetMessages",
+                               "LM_CheckChannel",
+                               "LM_ChannelHasReceiver",
+                               "SetupTimedTicks",
+                               "RemoveTimedTicks",
+                               "LM_StartReceiveInternetMessages",
+                               "LM_EndReceiveInternetMessages",
+                               "LM_QueryInternetMessages",
+                               "LM_IsInternetReceiverActive",
+                               "LM_GetLastInternetReceiveError",
+                               "LM_StartSendInternetMessages",
+                               "LM_SendInternetMessage",
+                               "LM_EndSendInternetMessages",
+                               "LM_IsInternetSendSessionTerminated",
+                               "LM_GetLastInternetSendError",
+                               "CreateHelper2",
+                               "RemoveHelper",
+                               "TimeUTC"};
   for (const char* name : names) EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
   FreeLibrary(library);
 }

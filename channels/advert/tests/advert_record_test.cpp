@@ -16,7 +16,6 @@
 #include "testing/http/advert_server.h"
 #include "testing/support/test_support.h"
 
-
 namespace {
 
 namespace advert = test_http::advert;

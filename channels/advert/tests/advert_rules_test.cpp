@@ -39,9 +39,8 @@ TEST(AdvertHit, AllFourEdgesCountAndNegativeIsOutside) {
   const struct {
     int x, y;
     bool on;
-  } cases[] = {{755, 60, true}, {756, 60, false}, {555, 10, true},  {554, 10, false},
-               {600, 61, false}, {600, 9, false}, {600, 30, true}, {-1, 30, false},
-               {600, -1, false}};
+  } cases[] = {{755, 60, true}, {756, 60, false}, {555, 10, true}, {554, 10, false}, {600, 61, false},
+               {600, 9, false}, {600, 30, true},  {-1, 30, false}, {600, -1, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
     EXPECT_EQ(lumarel::liesOnAdvert(rect, position(c.x, c.y)), c.on);
@@ -70,8 +69,16 @@ TEST(AdvertCorner, LeadingInteger) {
   const struct {
     const char* text;
     int expected;
-  } cases[] = {{"2", 2},   {"  3", 3},  {"-1", -1}, {"+7x", 7}, {"x3", 0}, {"", 0},
-               {"12ab", 12}, {"\t 1", 1}, {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}};
+  } cases[] = {{"2", 2},
+               {"  3", 3},
+               {"-1", -1},
+               {"+7x", 7},
+               {"x3", 0},
+               {"", 0},
+               {"12ab", 12},
+               {"\t 1", 1},
+               {"99999999999", 2147483647},
+               {"-99999999999", -2147483647 - 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(lumarel::leadingInteger(c.text), c.expected);

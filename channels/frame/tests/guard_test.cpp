@@ -24,21 +24,24 @@ TEST(Guard, EveryExceptionBecomesTheFallback) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(guarded(-2, [&] {
-                c.raise();
-                return 7;
-              }),
+    EXPECT_EQ(guarded(-2,
+                      [&] {
+                        c.raise();
+                        return 7;
+                      }),
               -2);
     static const char kEmpty[] = "";
-    EXPECT_EQ(guarded<const char*>(kEmpty, [&]() -> const char* {
-                c.raise();
-                return "text";
-              }),
+    EXPECT_EQ(guarded<const char*>(kEmpty,
+                                   [&]() -> const char* {
+                                     c.raise();
+                                     return "text";
+                                   }),
               kEmpty);
-    EXPECT_EQ(guarded<const char*>(nullptr, [&]() -> const char* {
-                c.raise();
-                return "text";
-              }),
+    EXPECT_EQ(guarded<const char*>(nullptr,
+                                   [&]() -> const char* {
+                                     c.raise();
+                                     return "text";
+                                   }),
               nullptr);
   }
 }

@@ -14,8 +14,8 @@ using testing_support::TempDir;
 
 std::wstring wide(const std::string& text) {
   std::wstring out(text.size(), L'\0');
-  out.resize(static_cast<std::size_t>(
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()))));
+  out.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                                          out.data(), static_cast<int>(out.size()))));
   return out;
 }
 
@@ -62,8 +62,9 @@ TEST(Library, StaysLoadedFromAnyFolder) {
     ASSERT_NE(GetProcAddress(library, "SetupTimedTicks"), nullptr);
     EXPECT_TRUE(FreeLibrary(library));
     HMODULE still = nullptr;
-    EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                   reinterpret_cast<LPCWSTR>(library), &still))
+    EXPECT_TRUE(
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(library), &still))
         << "unmapped with its last user: " << GetLastError();
     EXPECT_EQ(still, library);
   }

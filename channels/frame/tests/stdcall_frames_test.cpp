@@ -63,10 +63,10 @@ constexpr uint32_t kEdxMark = 0xA5A5A5A5u;
 #endif
 
 #define SKIP_UNLESS_I686()                                                                          \
-  do {                                                                                             \
-    if (sizeof(void*) != 4)                                                                        \
+  do {                                                                                              \
+    if (sizeof(void*) != 4)                                                                         \
       GTEST_SKIP() << "only the i686 build has stdcall frames and EDX:EAX results; x86_64 callers " \
-                      "clean their own stack";                                                     \
+                      "clean their own stack";                                                      \
   } while (false)
 
 // One function of the #import "Lumarel.dll" block: the stack bytes of each
@@ -115,8 +115,7 @@ std::vector<Declaration> declaredImports(const std::string& mqh, std::string* pr
       std::string type;
       if (!(words >> type)) continue;
       if (type == "const") words >> type;
-      if (parameter.find('&') != std::string::npos || parameter.find('[') != std::string::npos ||
-          type == "string") {
+      if (parameter.find('&') != std::string::npos || parameter.find('[') != std::string::npos || type == "string") {
         d.arguments.push_back({4, true});
       } else if (type == "long" || type == "ulong" || type == "datetime" || type == "double") {
         d.arguments.push_back({8, false});
@@ -162,8 +161,7 @@ TEST(I686Stdcall, EveryExportTakesTheBytesItsMql4DeclarationPushes) {
   SKIP_UNLESS_I686();
 #if defined(__i386__)
   std::string problem;
-  const auto declared =
-      declaredImports(testing_support::readFile(testing_support::hostPath(LUMAREL_MQH)), &problem);
+  const auto declared = declaredImports(testing_support::readFile(testing_support::hostPath(LUMAREL_MQH)), &problem);
   ASSERT_TRUE(problem.empty()) << problem;
   const auto exported = definedExports(testing_support::readFile(testing_support::hostPath(LUMAREL_DEF)));
   ASSERT_FALSE(exported.empty());

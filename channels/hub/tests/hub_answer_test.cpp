@@ -20,8 +20,7 @@ TEST(Md5, MatchesTheRfcTestSuite) {
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
@@ -42,8 +41,18 @@ TEST(HubAnswer, DecimalReading) {
     const char* text;
     int value;
   } cases[] = {
-      {"1500", 1500}, {"  42x", 42}, {"\t7", 7}, {"-12", -12}, {"+8", 8}, {"", 0},
-      {"abc", 0},     {"\r5", 0},   {"\n5", 5},  {" \n\t-5", -5},   {"99999999999", INT_MAX},  {"-99999999999", INT_MIN},
+      {"1500", 1500},
+      {"  42x", 42},
+      {"\t7", 7},
+      {"-12", -12},
+      {"+8", 8},
+      {"", 0},
+      {"abc", 0},
+      {"\r5", 0},
+      {"\n5", 5},
+      {" \n\t-5", -5},
+      {"99999999999", INT_MAX},
+      {"-99999999999", INT_MIN},
   };
   for (const auto& c : cases) EXPECT_EQ(readDecimal(c.text), c.value) << '"' << c.text << '"';
 }
@@ -84,11 +93,16 @@ TEST(HubAnswer, ReceiveErrorsAndUnknownAnswers) {
     int code;
     int number;
   } cases[] = {
-      {"ERR:500", AnswerKind::Error, 999, 500},   {"ERR:", AnswerKind::Error, 999, 0},
-      {"ERR:1000", AnswerKind::Error, 1000, 1000}, {"ERR:2000", AnswerKind::Error, 2000, 2000},
-      {"OKAY", AnswerKind::Other, 13, 0},          {"DATA", AnswerKind::Other, 13, 0},
-      {"DATA\n1\tu\tx", AnswerKind::Other, 13, 0}, {"data\r", AnswerKind::Other, 13, 0},
-      {"", AnswerKind::Other, 13, 0},              {"<html>", AnswerKind::Other, 13, 0},
+      {"ERR:500", AnswerKind::Error, 999, 500},
+      {"ERR:", AnswerKind::Error, 999, 0},
+      {"ERR:1000", AnswerKind::Error, 1000, 1000},
+      {"ERR:2000", AnswerKind::Error, 2000, 2000},
+      {"OKAY", AnswerKind::Other, 13, 0},
+      {"DATA", AnswerKind::Other, 13, 0},
+      {"DATA\n1\tu\tx", AnswerKind::Other, 13, 0},
+      {"data\r", AnswerKind::Other, 13, 0},
+      {"", AnswerKind::Other, 13, 0},
+      {"<html>", AnswerKind::Other, 13, 0},
   };
   for (const auto& c : cases) {
     const ReceiveVerdict v = readReceiveAnswer(c.answer, 0);
@@ -113,16 +127,16 @@ TEST(HubAnswer, ReceiveMessageLines) {
       {"NEWDATA\r7\tu\tseven\r8\tu\teight", 7, 0, 8, 1, "eight"},
       {"NEWDATA\r7\tu\tseven\r8\tu\teight\r", 7, 9, 8, 1, "eight"},
       {"DATA\r1\tu\ta\r2\tu\tb\r3\tu\tc", 0, 0, 3, 3, "a\tb\tc"},
-      {"DATA\r3\tu\tc\r1\tu\ta", 0, 0, 3, 2, "c\ta"},      // the order of the lines
+      {"DATA\r3\tu\tc\r1\tu\ta", 0, 0, 3, 2, "c\ta"},  // the order of the lines
       {"DATA\r0\tu\tzero\rx\tu\tnone\r4\tu\tfour", 0, 0, 4, 1, "four"},
       {"DATA\r 6\tu\tspaced", 0, 0, 6, 1, "spaced"},
-      {"DATA\r5\tu\t", 0, 0, 5, 1, ""},                      // an empty text is a message
+      {"DATA\r5\tu\t", 0, 0, 5, 1, ""},  // an empty text is a message
       {"DATA\r5\tu\t\r6\tu\tb", 0, 0, 6, 2, "\tb"},
-      {"DATA\r5\tu\ta\tb", 0, 0, 5, 1, "a\tb"},            // a third TAB stays in the text
-      {"DATA\r9", 0, 9, 0, 0, ""},                             // no TAB anywhere after it
-      {"DATA\r9\rx\t", 0, 0, 9, 0, ""},                      // TAB found in a later line
-      {"DATA\r9\tonly one tab", 0, 0, 9, 0, ""},               // second TAB missing: no message
-      {"DATA\r9\tone\r10\tu\tten", 0, 0, 10, 1, "ten"},      // second TAB on a later line
+      {"DATA\r5\tu\ta\tb", 0, 0, 5, 1, "a\tb"},          // a third TAB stays in the text
+      {"DATA\r9", 0, 9, 0, 0, ""},                       // no TAB anywhere after it
+      {"DATA\r9\rx\t", 0, 0, 9, 0, ""},                  // TAB found in a later line
+      {"DATA\r9\tonly one tab", 0, 0, 9, 0, ""},         // second TAB missing: no message
+      {"DATA\r9\tone\r10\tu\tten", 0, 0, 10, 1, "ten"},  // second TAB on a later line
       {"DATA\r\r5\tu\tafter an empty line", 0, 0, 5, 1, "after an empty line"},
       {"DATA\r-3\tu\tnegative", 0, 0, 0, 1, "negative"},
       {"DATA\r2\tu\ta\n\x01b", 0, 0, 2, 1, "a\n\x01b"},

@@ -50,9 +50,7 @@ class InternetChannelTest : public ::testing::Test {
                      {Arg::chart(0), Arg::i(server), Arg::s(channel), Arg::s(kUser), Arg::s(kPassword), Arg::i(0)});
   }
   static int active(TestTerminal& t, int h) { return t.callInt("LM_IsInternetReceiverActive", {Arg::i(h)}); }
-  static int receiveError(TestTerminal& t, int h) {
-    return t.callInt("LM_GetLastInternetReceiveError", {Arg::i(h)});
-  }
+  static int receiveError(TestTerminal& t, int h) { return t.callInt("LM_GetLastInternetReceiveError", {Arg::i(h)}); }
   static int sendError(TestTerminal& t, int h) { return t.callInt("LM_GetLastInternetSendError", {Arg::i(h)}); }
   static int end(TestTerminal& t, int h) { return t.callInt("LM_EndReceiveInternetMessages", {Arg::i(h)}); }
   static std::string query(TestTerminal& t, int h) {
@@ -212,9 +210,10 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {test_http::answerWith("ERR:500"), 999},    {test_http::answerWith("ERR:"), 999},    {test_http::answerWith("ERR:1000"), 1000},
-      {test_http::answerWith("ERR:1500"), 1500},  {test_http::answerWith("OK"), 999},      {test_http::answerWith("OKAY, and more"), 0},
-      {test_http::answerWith("<html>"), 999},     {test_http::answerWith(""), 7},
+      {test_http::answerWith("ERR:500"), 999},   {test_http::answerWith("ERR:"), 999},
+      {test_http::answerWith("ERR:1000"), 1000}, {test_http::answerWith("ERR:1500"), 1500},
+      {test_http::answerWith("OK"), 999},        {test_http::answerWith("OKAY, and more"), 0},
+      {test_http::answerWith("<html>"), 999},    {test_http::answerWith(""), 7},
   };
   for (const auto& c : cases) {
     test_http::Answer answer = c.answer;
@@ -253,8 +252,11 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
     test_http::Answer answer;
     int code;
   } cases[] = {
-      {test_http::answerWith("ERR:500"), 999}, {test_http::answerWith("ERR:"), 999}, {test_http::answerWith("ERR:1500"), 1500},
-      {test_http::answerWith("OKAY"), 13},     {test_http::answerWith(""), 7},
+      {test_http::answerWith("ERR:500"), 999},
+      {test_http::answerWith("ERR:"), 999},
+      {test_http::answerWith("ERR:1500"), 1500},
+      {test_http::answerWith("OKAY"), 13},
+      {test_http::answerWith(""), 7},
   };
   for (const auto& c : cases) {
     const std::string channel = hub::uniqueChannel();
@@ -264,7 +266,8 @@ TEST_F(InternetChannelTest, ReceiverResultCodes) {
     ASSERT_TRUE(test_http::script(hub::receivePrefix(channel), answer));
     const int receiver = startReceiver(receiving, 0, channel);
     ASSERT_NE(receiver, 0);
-    EXPECT_TRUE(errorBecomes(receiving, receiver, c.code)) << c.answer.body << ": " << receiveError(receiving, receiver);
+    EXPECT_TRUE(errorBecomes(receiving, receiver, c.code))
+        << c.answer.body << ": " << receiveError(receiving, receiver);
     EXPECT_EQ(active(receiving, receiver), 1) << c.answer.body;
     EXPECT_EQ(end(receiving, receiver), 1);
   }
@@ -297,8 +300,8 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
   const std::string second = hub::uniqueChannel();
   ASSERT_TRUE(hub::setHold(second, 60000));
   ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=0", test_http::answerWith("NEWDATA\r4\tu\td\r", 1)));
-  ASSERT_TRUE(test_http::script(hub::receivePrefix(second) + "r=4",
-                                test_http::answerWith("DATA\r4\tu\td\r5\tu\te", 1)));
+  ASSERT_TRUE(
+      test_http::script(hub::receivePrefix(second) + "r=4", test_http::answerWith("DATA\r4\tu\td\r5\tu\te", 1)));
   const int other = startReceiver(receiving, 1, second);
   ASSERT_TRUE(waitUntil([&] { return hub::receiveMarks(second).size() >= 3; }, 10000));
   EXPECT_EQ(query(receiving, other), "d\te") << "the line of id r is skipped";
@@ -369,8 +372,8 @@ TEST_F(InternetChannelTest, EndTakesEffectDuringThePacingSleep) {
   const std::size_t threadsBefore = testing_support::threadCount(receiving.processId()) - 1;
   EXPECT_EQ(end(receiving, receiver), 1);
   EXPECT_TRUE(waitUntil([&] { return testing_support::threadCount(receiving.processId()) <= threadsBefore; }, 2000))
-      << "the thread slept on: " << testing_support::threadCount(receiving.processId()) << " threads, "
-      << threadsBefore << " without it";
+      << "the thread slept on: " << testing_support::threadCount(receiving.processId()) << " threads, " << threadsBefore
+      << " without it";
   EXPECT_EQ(test_http::requests(hub::receivePrefix(channel)).size(), 10u) << "the pacing rule was broken";
   test_http::unscript(hub::receivePrefix(channel));
 }
@@ -417,23 +420,23 @@ TEST_F(InternetChannelTest, BadStartsAndUnknownHandlesAnswerAsHandleZero) {
     Arg window;
     std::string channel, user, password;
   } starts[] = {
-      {Arg::i(0), channel, kUser, kPassword},      {Arg::i(0x7ffff0), channel, kUser, kPassword},
-      {Arg::chart(0), "", kUser, kPassword},       {Arg::chart(0), channel, "", kPassword},
+      {Arg::i(0), channel, kUser, kPassword}, {Arg::i(0x7ffff0), channel, kUser, kPassword},
+      {Arg::chart(0), "", kUser, kPassword},  {Arg::chart(0), channel, "", kPassword},
       {Arg::chart(0), channel, kUser, ""},
   };
   for (const char* start : {"LM_StartReceiveInternetMessages", "LM_StartSendInternetMessages"})
     for (const auto& s : starts)
-      EXPECT_EQ(receiving.callInt(start, {s.window, Arg::i(0), Arg::s(s.channel), Arg::s(s.user),
-                                          Arg::s(s.password), Arg::i(0)}),
+      EXPECT_EQ(receiving.callInt(
+                    start, {s.window, Arg::i(0), Arg::s(s.channel), Arg::s(s.user), Arg::s(s.password), Arg::i(0)}),
                 0)
           << start << " '" << s.channel << "' '" << s.user << "' '" << s.password << "'";
 
   const int released = startSender(receiving, channel);
   ASSERT_EQ(receiving.callInt("LM_EndSendInternetMessages", {Arg::i(released)}), 1);
   for (int h : {0, 12345, 0x30010001, 0x40010001, -1, released}) {
-    for (const char* f : {"LM_EndReceiveInternetMessages", "LM_IsInternetReceiverActive",
-                          "LM_GetLastInternetReceiveError", "LM_EndSendInternetMessages",
-                          "LM_IsInternetSendSessionTerminated", "LM_GetLastInternetSendError"})
+    for (const char* f :
+         {"LM_EndReceiveInternetMessages", "LM_IsInternetReceiverActive", "LM_GetLastInternetReceiveError",
+          "LM_EndSendInternetMessages", "LM_IsInternetSendSessionTerminated", "LM_GetLastInternetSendError"})
       EXPECT_EQ(receiving.callInt(f, {Arg::i(h)}), -1) << f << "(" << h << ")";
     EXPECT_EQ(send(receiving, h, "x"), -1) << h;
     EXPECT_EQ(send(receiving, h, ""), 11) << "an empty message is tested before the handle";
@@ -475,8 +478,8 @@ TEST_F(InternetChannelTest, HubFaultsLoseNothingAndKeepThePace) {
   // sleep came between them. A slower machine only widens the gaps.
   const std::size_t before = test_http::requests(hub::receivePrefix(channel)).size();
   std::vector<test_http::Received> all;
-  EXPECT_TRUE(waitUntil([&] { return (all = test_http::requests(hub::receivePrefix(channel))).size() >= before + 12; },
-                        60000))
+  EXPECT_TRUE(
+      waitUntil([&] { return (all = test_http::requests(hub::receivePrefix(channel))).size() >= before + 12; }, 60000))
       << "the receiver stopped asking";
   for (std::size_t i = 10; i < all.size(); ++i)
     EXPECT_GE(all[i].atMs - all[i - 10].atMs, 5500) << "requests " << i - 10 << " and " << i << " of " << all.size();
@@ -569,9 +572,7 @@ TEST(InternetTexts, StayValidUntilTheSameThreadQueriesAgain) {
 
   ASSERT_TRUE(hub::post(channel, kUser, "two"));
   std::string theirs;
-  std::thread([&] {
-    waitUntil([&] { return !(theirs = query(receiver)).empty(); }, 10000);
-  }).join();
+  std::thread([&] { waitUntil([&] { return !(theirs = query(receiver)).empty(); }, 10000); }).join();
   EXPECT_EQ(theirs, "two");
   EXPECT_STREQ(mine, "one") << "another thread's query changed this thread's text";
   std::thread([&] { EXPECT_EQ(end(receiver), 1); }).join();

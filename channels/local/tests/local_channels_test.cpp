@@ -39,9 +39,7 @@ class LocalChannelTest : public ::testing::Test {
     EXPECT_EQ(sender.quit(), 0u) << "the sending terminal crashed or hung";
     EXPECT_EQ(receiver.quit(), 0u) << "the receiving terminal crashed or hung";
   }
-  int startSender(TestTerminal& t, const std::string& name) {
-    return t.callInt("LM_StartSender", {Arg::s(name)});
-  }
+  int startSender(TestTerminal& t, const std::string& name) { return t.callInt("LM_StartSender", {Arg::s(name)}); }
   int startReceiver(TestTerminal& t, const std::string& name, int chart) {
     return t.callInt("LM_StartReceiver", {Arg::s(name), Arg::chart(chart)});
   }
@@ -53,9 +51,7 @@ class LocalChannelTest : public ::testing::Test {
     EXPECT_TRUE(v.ok && !v.isNull) << "LM_GetMessages gave null: " << v.error;
     return v.text;
   }
-  int check(TestTerminal& t, const std::string& name) {
-    return t.callInt("LM_CheckChannel", {Arg::s(name)});
-  }
+  int check(TestTerminal& t, const std::string& name) { return t.callInt("LM_CheckChannel", {Arg::s(name)}); }
   int hasReceiver(TestTerminal& t, const std::string& name) {
     return t.callInt("LM_ChannelHasReceiver", {Arg::s(name)});
   }
@@ -271,8 +267,10 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
       for (int n = 0; n < kMessages; ++n) {
         const int result = sender.callInt(
             "LM_SendMessage", {Arg::i(s), Arg::s("S" + std::to_string(k) + ":" + std::to_string(n)), Arg::i(0)});
-        if (result == 1) written[k].push_back(n);
-        else if (result != -2) ++failed;
+        if (result == 1)
+          written[k].push_back(n);
+        else if (result != -2)
+          ++failed;
       }
       sender.quit();
     });
@@ -284,8 +282,11 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
   // has taken everything written before it.
   const int last = receiver.callInt("LM_StartSender", {Arg::s(name)});
   ASSERT_GT(last, 0);
-  ASSERT_TRUE(waitUntil([&] { return receiver.callInt("LM_SendMessage", {Arg::i(last), Arg::s("END"), Arg::i(0)}) == 1; },
-                        30000));
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return receiver.callInt("LM_SendMessage", {Arg::i(last), Arg::s("END"), Arg::i(0)}) == 1;
+      },
+      30000));
   std::vector<std::string> items;
   ASSERT_TRUE(waitUntil(
       [&] {
@@ -316,7 +317,8 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
   for (int k = 0; k < kSenders; ++k) {
     SCOPED_TRACE("sender " + std::to_string(k));
     // Told by the first difference: the lists are thousands long.
-    const auto [got, want] = std::mismatch(received[k].begin(), received[k].end(), written[k].begin(), written[k].end());
+    const auto [got, want] =
+        std::mismatch(received[k].begin(), received[k].end(), written[k].begin(), written[k].end());
     EXPECT_TRUE(got == received[k].end() && want == written[k].end())
         << "each written message once, in order, and no refused one: they differ at item "
         << (got - received[k].begin()) << " of " << received[k].size() << " received, " << written[k].size()

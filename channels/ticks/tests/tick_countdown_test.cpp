@@ -21,9 +21,8 @@ TEST(TickCountdown, TicksOnEveryKthStep) {
     int interval;
     int firstStep;  // sleeps before the first tick: firstStep - 1
     int period;     // steps between ticks
-  } cases[] = {{0, 1, 1},    {5, 1, 1},     {10, 1, 1},    {-50, 1, 1},   {INT_MIN, 1, 1},
-               {11, 2, 2},   {20, 2, 2},    {25, 3, 3},    {30, 3, 3},
-               {1000, 100, 100}, {995, 100, 100}, {1001, 101, 101}};
+  } cases[] = {{0, 1, 1},  {5, 1, 1},  {10, 1, 1}, {-50, 1, 1},      {INT_MIN, 1, 1}, {11, 2, 2},
+               {20, 2, 2}, {25, 3, 3}, {30, 3, 3}, {1000, 100, 100}, {995, 100, 100}, {1001, 101, 101}};
   for (const auto& c : cases) {
     const auto at = tickSteps(c.interval, 400);
     ASSERT_GE(at.size(), 3u) << c.interval;

@@ -45,8 +45,7 @@ TEST_F(InstallIniTest, SectionAndKeyNamesIgnoreCase) {
 }
 
 TEST_F(InstallIniTest, TextIsCutAtItsBound) {
-  write("[Info]\r\nDownloadId=" + std::string(150, 'd') + "\r\nCaption=" + std::string(1500, 'c') +
-        "\r\n");
+  write("[Info]\r\nDownloadId=" + std::string(150, 'd') + "\r\nCaption=" + std::string(1500, 'c') + "\r\n");
   EXPECT_EQ(readText(ini, keys::DownloadId), std::string(98, 'd'));
   EXPECT_EQ(readText(ini, keys::Caption), std::string(999, 'c'));
 }
@@ -60,15 +59,15 @@ TEST_F(InstallIniTest, IntegersAreDecimalWithDefault) {
 }
 
 TEST_F(InstallIniTest, KeyListKeepsFileOrder) {
-  write("[Install]\r\nz.ex4=experts\r\na.ex4=experts\\indicators,1\r\nm\\data.csv=experts\\files\r\n"
-        "[Run]\r\nsetup.exe=/quiet\r\n");
+  write(
+      "[Install]\r\nz.ex4=experts\r\na.ex4=experts\\indicators,1\r\nm\\data.csv=experts\\files\r\n"
+      "[Run]\r\nsetup.exe=/quiet\r\n");
   const auto names = readKeyList(ini, sections::Install);
   ASSERT_EQ(names.size(), 3u);
   EXPECT_EQ(names[0], "z.ex4");
   EXPECT_EQ(names[1], "a.ex4");
   EXPECT_EQ(names[2], "m\\data.csv");
-  EXPECT_EQ(readValue(ini, sections::Install, names[1], kEntryValueBound),
-            "experts\\indicators,1");
+  EXPECT_EQ(readValue(ini, sections::Install, names[1], kEntryValueBound), "experts\\indicators,1");
   EXPECT_EQ(readValue(ini, sections::Run, "setup.exe", kEntryValueBound), "/quiet");
 }
 

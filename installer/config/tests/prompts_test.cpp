@@ -33,21 +33,18 @@ TEST_F(PromptTest, EveryPromptHasItsDefaultWhenTheFileIsMissing) {
        "The selected folder is not the root directory of a copy of MetaTrader 4 (containing the "
        "terminal.exe application).",
        "Not MT4"},
-      {prompts::MustSelect, "Please select one or more copies of MT4 from the list",
-       "Select copy of MT4"},
+      {prompts::MustSelect, "Please select one or more copies of MT4 from the list", "Select copy of MT4"},
       {prompts::Err1Display, "Unable to display the terms and conditions", "Installer error"},
       {prompts::Err1Load, "Unable to load the terms and conditions", "Installer error"},
       {prompts::Err2, "Unable to load the terms and conditions", "Installer error"},
-      {prompts::Err3, "Unable to establish the download location for the copy of MetaTrader 4",
-       "Installer error"},
+      {prompts::Err3, "Unable to establish the download location for the copy of MetaTrader 4", "Installer error"},
       {prompts::Err4, "Unable to download the installer for MetaTrader 4", "Installer error"},
       {prompts::Err5, "Unable to run the installer for MetaTrader 4", "Installer error"},
       {prompts::Aborted, "Installation aborted", "Installation aborted"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(readPrompt(ini, c.prompt.textKey, c.prompt.defaultText), c.text) << c.prompt.textKey;
-    EXPECT_EQ(readPrompt(ini, c.prompt.captionKey, c.prompt.defaultCaption), c.caption)
-        << c.prompt.captionKey;
+    EXPECT_EQ(readPrompt(ini, c.prompt.captionKey, c.prompt.defaultCaption), c.caption) << c.prompt.captionKey;
   }
   EXPECT_EQ(readPrompt(ini, prompts::InUse.textKey, prompts::InUse.defaultText),
             "File install failed. Please check that this copy of MetaTrader is NOT currently "
@@ -75,14 +72,13 @@ TEST_F(PromptTest, LongValueIsCutAt1998Characters) {
 TEST_F(PromptTest, MessageShowsTextCaptionAndStyle) {
   write("Error=Two~lines\r\nErrorCaption=Broken\r\n");
   int answer = -1;
-  const auto seen = robot::answerWhile(
-      [&] { answer = showPrompt(ini, nullptr, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL); },
-      [](const robot::Dialog&) { return "OK"; }, 30000);
+  const auto seen =
+      robot::answerWhile([&] { answer = showPrompt(ini, nullptr, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL); },
+                         [](const robot::Dialog&) { return "OK"; }, 30000);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].caption, "Broken");
   EXPECT_EQ(seen[0].text, "Two\rlines");
-  EXPECT_EQ(seen[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
-      << robot::styleText(seen[0].style);
+  EXPECT_EQ(seen[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL)) << robot::styleText(seen[0].style);
   EXPECT_EQ(answer, IDOK);
 }
 
@@ -91,9 +87,8 @@ TEST_F(PromptTest, EmptyTextOrCaptionShowsNothing) {
   for (const char* file : files) {
     write(file);
     int answer = -1;
-    const auto seen = robot::answerWhile(
-        [&] { answer = showPrompt(ini, nullptr, prompts::Success, MB_OK); },
-        [](const robot::Dialog&) { return "OK"; }, 30000);
+    const auto seen = robot::answerWhile([&] { answer = showPrompt(ini, nullptr, prompts::Success, MB_OK); },
+                                         [](const robot::Dialog&) { return "OK"; }, 30000);
     EXPECT_TRUE(seen.empty()) << file;
     EXPECT_EQ(answer, 0) << file;
   }

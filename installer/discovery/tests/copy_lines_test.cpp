@@ -14,10 +14,10 @@ TEST(CopyPathOfLine, NumberedAndBareLines) {
       {"#2: C:\\A", "C:\\A"},
       {"#-17: D:\\Program Files\\MT4", "D:\\Program Files\\MT4"},
       {"D:\\B", "D:\\B"},
-      {"C:\\x#1: y", "C:\\x#1: y"},          // "#" not first: a bare folder
-      {"#no colon", "#no colon"},            // numbered lines always hold ": "
-      {"#1:X:\\odd", ":\\odd"},              // two characters after the first ":", as written
-      {"#1:", ""},                           // cut short: no folder rather than past the end
+      {"C:\\x#1: y", "C:\\x#1: y"},  // "#" not first: a bare folder
+      {"#no colon", "#no colon"},    // numbered lines always hold ": "
+      {"#1:X:\\odd", ":\\odd"},      // two characters after the first ":", as written
+      {"#1:", ""},                   // cut short: no folder rather than past the end
       {"#1: ", ""},
       {"", ""},
   };

@@ -23,7 +23,6 @@ using testing_support::makeFolders;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-
 using Registry = testing_support::RegistryEntries;
 
 TEST(IsCopyFolder, ExpertsAndTheBrokerLimit) {

@@ -58,8 +58,10 @@ TEST_F(ChartFixupTest, NewestServerSuffixGoesIntoEveryChart) {
     const char* file;
     const char* before;
     const char* after;
-  } charts[] = {{"1.chr", "EURUSD", "EURUSDm"}, {"2.chr", "GBPJPY", "GBPJPYm"},
-                {"3.chr", "EURUSDx", "EURUSDm"}, {"4.chr", "GOLD", "GOLD"}};
+  } charts[] = {{"1.chr", "EURUSD", "EURUSDm"},
+                {"2.chr", "GBPJPY", "GBPJPYm"},
+                {"3.chr", "EURUSDx", "EURUSDm"},
+                {"4.chr", "GOLD", "GOLD"}};
   for (const auto& c : charts) chart("default", c.file, c.before);
   fixChartSymbols(root);
   for (const auto& c : charts)

@@ -21,8 +21,8 @@ TEST(SymbolsSel, SuffixOfTheFirstSymbol) {
   } cases[] = {
       {symbolsSel("EURUSDm"), "m"},
       {symbolsSel("EURUSD.pro"), ".pro"},
-      {symbolsSel("EURUSD"), ""},          // found, but nothing to add
-      {symbolsSel("EURUS"), std::nullopt},  // five characters
+      {symbolsSel("EURUSD"), ""},              // found, but nothing to add
+      {symbolsSel("EURUS"), std::nullopt},     // five characters
       {symbolsSel("EURUSD123456"), "123456"},  // the name field is 12 bytes at most
       {symbolsSel("EURUSDm", 127), std::nullopt},
       {symbolsSel("EURUSDm", 4000), "m"},
@@ -34,8 +34,12 @@ TEST(SymbolsSel, SuffixOfTheFirstSymbol) {
 TEST(LastProfile, NameUpToTheLineEnd) {
   const struct {
     std::string content, name;
-  } cases[] = {{"", "default"},           {"Scalping\r\n", "Scalping"}, {"Trend\n", "Trend"},
-               {"\r\nafter", "default"},  {"a\nb\rc", "a"},             {"Euro 2", "Euro 2"},
+  } cases[] = {{"", "default"},
+               {"Scalping\r\n", "Scalping"},
+               {"Trend\n", "Trend"},
+               {"\r\nafter", "default"},
+               {"a\nb\rc", "a"},
+               {"Euro 2", "Euro 2"},
                {std::string(150, 'p'), std::string(99, 'p')}};
   for (const auto& c : cases) EXPECT_EQ(profileNameFrom(c.content), c.name) << c.content;
 }
@@ -53,7 +57,8 @@ TEST(ChartRewrite, OnlyTheFirstSymbolValueChanges) {
       {"no symbol line", "period=60\r\n", std::nullopt},
       {"no carriage return", "symbol=EURUSD\n", std::nullopt},
       {"second line untouched", "symbol=EURUSD\r\nsymbol=GBPUSD\r\n", "symbol=EURUSDm\r\nsymbol=GBPUSD\r\n"},
-      {"bytes kept", std::string("a\0b\r\nsymbol=USDJPY.x\r\n\xff", 23), std::string("a\0b\r\nsymbol=USDJPYm\r\n\xff", 22)},
+      {"bytes kept", std::string("a\0b\r\nsymbol=USDJPY.x\r\n\xff", 23),
+       std::string("a\0b\r\nsymbol=USDJPYm\r\n\xff", 22)},
   };
   for (const auto& c : cases) EXPECT_EQ(rewriteChartText(c.chart, "m"), c.out) << c.name;
 }

@@ -14,12 +14,12 @@ TEST(InstallValue, DestinationAndFlags) {
   } cases[] = {
       {"experts", "experts", 0},
       {"experts,1", "experts", 1},
-      {"experts, 1", "experts", 1},          // leading blanks before the number
+      {"experts, 1", "experts", 1},  // leading blanks before the number
       {"experts\\indicators,3", "experts\\indicators", 3},
-      {",1", "", 1},                          // an empty destination: the copy's root
+      {",1", "", 1},  // an empty destination: the copy's root
       {",", "", 0},
-      {" windows ,1", " windows ", 1},        // nothing is trimmed from the destination
-      {"a,2,5", "a", 2},                      // only the first comma splits
+      {" windows ,1", " windows ", 1},  // nothing is trimmed from the destination
+      {"a,2,5", "a", 2},                // only the first comma splits
       {"experts,x", "experts", 0},
       {"", "", 0},
   };
@@ -34,10 +34,10 @@ TEST(Destination, TokensIgnoreCase) {
   const struct {
     const char* text;
     Destination expected;
-  } cases[] = {{"system32", Destination::System32}, {"SysWOW64", Destination::System32},
-               {"SYSTEM64", Destination::System64}, {"Windows", Destination::Windows},
+  } cases[] = {{"system32", Destination::System32},         {"SysWOW64", Destination::System32},
+               {"SYSTEM64", Destination::System64},         {"Windows", Destination::Windows},
                {"windows\\fonts", Destination::CopyFolder}, {" windows", Destination::CopyFolder},
-               {"experts", Destination::CopyFolder}, {"", Destination::CopyFolder}};
+               {"experts", Destination::CopyFolder},        {"", Destination::CopyFolder}};
   for (const auto& c : cases) EXPECT_EQ(classifyDestination(c.text), c.expected) << c.text;
 }
 

@@ -59,8 +59,7 @@ constexpr const char* kAppIdKey = "AppID\\{165E29A7-06B0-4F10-ABE4-1E12CD756875}
 std::optional<std::string> readValue(HKEY root, const std::string& key, const char* name = nullptr) {
   char value[2048] = {};
   DWORD size = sizeof value - 1;
-  if (RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-    return std::nullopt;
+  if (RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return std::nullopt;
   return std::string(value);
 }
 
@@ -162,8 +161,7 @@ TEST_F(ComRegistrationTest, DashAndAnyCaseAreTheSameSwitch) {
 TEST_F(ComRegistrationTest, PerUserSwitchesUseTheUsersClasses) {
   ASSERT_EQ(run("/RegServerPerUser"), 0u);
   expectRegistered(userClasses());
-  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + kClassKey))
-      << "nothing machine-wide";
+  EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, std::string("Software\\Classes\\") + kClassKey)) << "nothing machine-wide";
   ASSERT_EQ(run("/UnregServerPerUser"), 0u);
   expectNothingRegistered(userClasses());
 }
@@ -183,15 +181,15 @@ TEST_F(ComRegistrationTest, ClientInAnotherProcessGetsThePageObject) {
     ASSERT_EQ(CLSIDFromProgID(L"Marvolt.WBCustomizer", &classId), S_OK);
     EXPECT_EQ(classId, CLSID_WBCustomizer);
     terminal::ComPtr<IDispatch> object;
-    const HRESULT created = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                             reinterpret_cast<void**>(object.put()));
+    const HRESULT created =
+        CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(object.put()));
     ASSERT_EQ(created, S_OK) << std::hex << created;
     EXPECT_EQ(processesOf(package.exe()), 1) << "served by the registered program";
     VARIANT result;
     VariantInit(&result);
-    ASSERT_EQ(page_test::callByName(object.get(), L"OpenURL", {page_test::Argument(L"https://localhost/by-name")},
-                                    &result),
-              S_OK);
+    ASSERT_EQ(
+        page_test::callByName(object.get(), L"OpenURL", {page_test::Argument(L"https://localhost/by-name")}, &result),
+        S_OK);
     EXPECT_EQ(result.lVal, 1);
     terminal::ComPtr<IWBCustomizer> customizer;
     ASSERT_EQ(object->QueryInterface(IID_IWBCustomizer, reinterpret_cast<void**>(customizer.put())), S_OK);

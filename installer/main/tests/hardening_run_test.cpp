@@ -13,7 +13,6 @@ using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::TempDir;
 
-
 // A load order of Wine's for one program and one DLL, while the object lives.
 class WineDllOverride {
  public:
@@ -71,9 +70,12 @@ TEST(HardeningRun, InstallIniMissingOrUnreadableIsReported) {
       {"no install.ini", [](const Package&) {}, {"File missing from installation"}, 1},
       {"a folder named install.ini",
        [](const Package& p) { CreateDirectoryA((p / "install.ini").c_str(), nullptr); },
-       {"File missing from installation"}, 1},
-      {"install.ini without [Install]", [](const Package& p) { p.writeIni("[Info]\r\nCaption=Nothing\r\n"); },
-       {"Install successful"}, 0},
+       {"File missing from installation"},
+       1},
+      {"install.ini without [Install]",
+       [](const Package& p) { p.writeIni("[Info]\r\nCaption=Nothing\r\n"); },
+       {"Install successful"},
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -86,7 +88,8 @@ TEST(HardeningRun, InstallIniMissingOrUnreadableIsReported) {
     ASSERT_EQ(result.captions(), c.captions);
     if (c.exitCode == 0) continue;
     EXPECT_EQ(result.dialogs[0].text, package / "install.ini") << "the path that was looked for";
-    EXPECT_EQ(result.dialogs[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL)) << robot::styleText(result.dialogs[0].style);
+    EXPECT_EQ(result.dialogs[0].style, UINT(MB_OK | MB_ICONERROR | MB_SYSTEMMODAL))
+        << robot::styleText(result.dialogs[0].style);
     EXPECT_EQ(result.dialogs[0].owner, nullptr);
   }
 }

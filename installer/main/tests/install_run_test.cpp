@@ -24,7 +24,6 @@ std::string unique(const char* base) {
   return std::string(base) + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) + ".txt";
 }
 
-
 TEST(InstallRun, CommandLineCopyGetsEveryFileAndTheMarkers) {
   Package package;
   const std::string win = unique("w"), s32 = unique("s32_"), wow = unique("wow_"), s64 = unique("s64_");
@@ -104,8 +103,8 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
     const struct {
       std::string path;
       bool there;
-    } cases[] = {{wow64Folder + s32, true},    {wow64Folder + wow, true},  {wow64Folder + s64, false},
-                 {nativeFolder + s64, true},   {nativeFolder + s32, false}, {nativeFolder + wow, false}};
+    } cases[] = {{wow64Folder + s32, true},  {wow64Folder + wow, true},   {wow64Folder + s64, false},
+                 {nativeFolder + s64, true}, {nativeFolder + s32, false}, {nativeFolder + wow, false}};
     for (const auto& c : cases) {
       SCOPED_TRACE(c.path);
       EXPECT_EQ(fileExists(c.path), c.there);
@@ -118,8 +117,8 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
 
   std::vector<std::string> opened;
   for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = browser.opened();
-  EXPECT_EQ(opened, std::vector<std::string>{"https://localhost/wow64?x=1&pid=7&cid=" + installer::computerId() +
-                                             "&did=w"})
+  EXPECT_EQ(opened,
+            std::vector<std::string>{"https://localhost/wow64?x=1&pid=7&cid=" + installer::computerId() + "&did=w"})
       << "the shell did not open the success page after redirection was off";
   EXPECT_GT(test_http::tlsConnections().size(), tlsBefore)
       << "the HTTPS notification never reached port 443 after redirection was off";
@@ -150,7 +149,8 @@ TEST(InstallRun, FileHeldByARunningTerminalFailsTheCopy) {
     package.addFile("busy.ex4", "new");
     package.addFile("after.ex4", "after");
     package.writeIni(std::string("[Info]\r\nCaption=Busy Tools\r\n[Text]\r\nInUse=It is in use~Close MT4\r\n"
-                                 "[Install]\r\nbusy.ex4=experts") + flags + "\r\nafter.ex4=experts\r\n");
+                                 "[Install]\r\nbusy.ex4=experts") +
+                     flags + "\r\nafter.ex4=experts\r\n");
     const auto result = package.run(copy);
     EXPECT_EQ(result.exitCode, 0u);
     if (*flags == '\0') {

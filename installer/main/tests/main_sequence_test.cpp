@@ -18,10 +18,19 @@ struct Recorder {
   std::vector<std::string> calls;
   MainSequenceSteps steps(bool install = true, bool terms = true) {
     MainSequenceSteps s;
-    s.checkPrerequisite = [this](const std::string&) { calls.push_back("prerequisite"); return true; };
+    s.checkPrerequisite = [this](const std::string&) {
+      calls.push_back("prerequisite");
+      return true;
+    };
     s.notifyStart = [this](const std::string&) { calls.push_back("notifyStart"); };
-    s.showTerms = [this, terms](InstallRequest&) { calls.push_back("terms"); return terms; };
-    s.runMt4Setup = [this](InstallRequest&) { calls.push_back("mt4setup"); return true; };
+    s.showTerms = [this, terms](InstallRequest&) {
+      calls.push_back("terms");
+      return terms;
+    };
+    s.runMt4Setup = [this](InstallRequest&) {
+      calls.push_back("mt4setup");
+      return true;
+    };
     s.isCopyFolder = [this](const std::string&, const std::string& folder) {
       calls.push_back("isCopyFolder " + folder);
       return folder == "C:\\good";
@@ -50,8 +59,7 @@ struct Run {
   std::vector<robot::Dialog> boxes;
 };
 
-Run runAnswering(InstallRequest& request, const std::string& commandLine,
-                 const MainSequenceSteps& steps) {
+Run runAnswering(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps) {
   Run run;
   run.boxes = robot::answerWhile([&] { run.completed = runMainSequence(request, commandLine, steps); },
                                  [](const robot::Dialog&) { return "OK"; }, 30000);
@@ -89,13 +97,33 @@ TEST(MainSequence, Variants) {
     std::vector<Box> boxes;
     std::string firstCopy;
   } cases[] = {
-      {"command-line copy", "C:\\good", "", nullptr, true,
-       join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after), {kSuccessBox}, "C:\\good"},
-      {"quoted folder is not a folder: the dialog", "\"C:\\good\"", "", nullptr, true,
-       join(join(before, {"isCopyFolder \"C:\\good\"", "dialog", "install 2 old"}), after), {kSuccessBox}, "C:\\one"},
-      {"empty command line: straight to the dialog", "", "", nullptr, true,
-       join(join(before, {"dialog", "install 2 old"}), after), {kSuccessBox}, "C:\\one"},
-      {"copy from the setup step is the only target", "C:\\good", "",
+      {"command-line copy",
+       "C:\\good",
+       "",
+       nullptr,
+       true,
+       join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after),
+       {kSuccessBox},
+       "C:\\good"},
+      {"quoted folder is not a folder: the dialog",
+       "\"C:\\good\"",
+       "",
+       nullptr,
+       true,
+       join(join(before, {"isCopyFolder \"C:\\good\"", "dialog", "install 2 old"}), after),
+       {kSuccessBox},
+       "C:\\one"},
+      {"empty command line: straight to the dialog",
+       "",
+       "",
+       nullptr,
+       true,
+       join(join(before, {"dialog", "install 2 old"}), after),
+       {kSuccessBox},
+       "C:\\one"},
+      {"copy from the setup step is the only target",
+       "C:\\good",
+       "",
        [](Recorder& r, MainSequenceSteps& s) {
          s.runMt4Setup = [&r](InstallRequest& request) {
            r.calls.push_back("mt4setup");
@@ -104,25 +132,52 @@ TEST(MainSequence, Variants) {
            return true;
          };
        },
-       true, join(join(before, {"install 1 new"}), after), {kSuccessBox}, "C:\\fresh"},
-      {"failed install: the error and nothing after", "C:\\good", "[Text]\r\nErrorCaption=It failed\r\n",
-       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(false); }, true,
+       true,
+       join(join(before, {"install 1 new"}), after),
+       {kSuccessBox},
+       "C:\\fresh"},
+      {"failed install: the error and nothing after",
+       "C:\\good",
+       "[Text]\r\nErrorCaption=It failed\r\n",
+       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(false); },
+       true,
        join(before, {"isCopyFolder C:\\good", "install 1 old"}),
        {{"It failed", "Installation of the software was not successful.", MB_OK | MB_ICONERROR | MB_SYSTEMMODAL}},
        "C:\\good"},
-      {"empty success texts: no message, the page still opens", "C:\\good",
-       "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n", nullptr, true,
-       join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after), {}, "C:\\good"},
-      {"terms declined", "C:\\good", "", [](Recorder& r, MainSequenceSteps& s) { s = r.steps(true, false); }, false,
-       {"prerequisite", "notifyStart", "terms"}, {}, ""},
-      {"prerequisite declined", "C:\\good", "",
+      {"empty success texts: no message, the page still opens",
+       "C:\\good",
+       "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n",
+       nullptr,
+       true,
+       join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after),
+       {},
+       "C:\\good"},
+      {"terms declined",
+       "C:\\good",
+       "",
+       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(true, false); },
+       false,
+       {"prerequisite", "notifyStart", "terms"},
+       {},
+       ""},
+      {"prerequisite declined",
+       "C:\\good",
+       "",
        [](Recorder&, MainSequenceSteps& s) { s.checkPrerequisite = [](const std::string&) { return false; }; },
-       false, {}, {}, ""},
-      {"dialog closed without a choice", "", "",
+       false,
+       {},
+       {},
+       ""},
+      {"dialog closed without a choice",
+       "",
+       "",
        [](Recorder& r, MainSequenceSteps& s) {
          s.showInstallDialog = [&r](InstallRequest&) { r.calls.push_back("dialog"); };
        },
-       true, join(before, {"dialog"}), {}, ""},
+       true,
+       join(before, {"dialog"}),
+       {},
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -55,8 +55,8 @@ TEST_F(MarvoltRunTest, MissingDotNetIsAskedAndTheAnswerDecides) {
 }
 
 TEST_F(MarvoltRunTest, NoQuestionWithoutARequiredVersion) {
-  for (const char* ini : {"[DotNet]\r\nVersionCheck=250\r\n", "[DotNet]\r\nVersionCheck=0\r\n",
-                          "[Info]\r\nCaption=x\r\n"}) {
+  for (const char* ini :
+       {"[DotNet]\r\nVersionCheck=250\r\n", "[DotNet]\r\nVersionCheck=0\r\n", "[Info]\r\nCaption=x\r\n"}) {
     SCOPED_TRACE(ini);
     writeFile(package / "install.ini", ini);
     const auto result = run("", marvolt_test::goOnOrClose);
@@ -93,9 +93,7 @@ class DotNetKeyTest : public ::testing::Test {
 TEST_F(DotNetKeyTest, PresentKeyAsksNothing) {
   writeFile(ini, "[DotNet]\r\nVersionCheck=350\r\n");
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
   RegCloseKey(key);
   bool goOn = false;
   const auto seen = robot::answerWhile([&] { goOn = installer::checkDotNetPrerequisite(ini); },
@@ -120,7 +118,7 @@ TEST(DotNetCheck, VersionsAndTheirKeys) {
   const struct {
     int version;
     const char* key;
-  } cases[] = {{200, "v2.0.50727"}, {300, "v3.0"}, {350, "v3.5"}, {400, "v4"},
+  } cases[] = {{200, "v2.0.50727"}, {300, "v3.0"},  {350, "v3.5"},   {400, "v4"},
                {0, nullptr},        {250, nullptr}, {-350, nullptr}, {450, nullptr}};
   for (const auto& c : cases) {
     const char* key = installer::dotNetKeyName(c.version);

@@ -27,8 +27,8 @@ inline std::string goOnOrClose(const robot::Dialog& dialog) {
 
 struct MarvoltRun {
   DWORD exitCode = STILL_ACTIVE;
-  std::vector<robot::Dialog> dialogs;    // message boxes and the install dialog, in order
-  std::vector<robot::Dialog> windows;    // every other window seen (the progress window)
+  std::vector<robot::Dialog> dialogs;  // message boxes and the install dialog, in order
+  std::vector<robot::Dialog> windows;  // every other window seen (the progress window)
   std::vector<std::string> captions() const {
     std::vector<std::string> all;
     for (const auto& d : dialogs) all.push_back(d.caption);

@@ -243,8 +243,7 @@ TEST_F(Mt4SetupRun, SourceKeyDownloadsRunsTheSetupAndInstallsIntoTheNewCopyOnly)
   const std::string p1 = sent.substr(sent.find("&p1=") + 4);
   // WinHTTP escapes the space on the wire; the "&" stays as it stands.
   EXPECT_TRUE(p1 == key || p1 == "Broker%20One&Co") << sent;
-  EXPECT_EQ(sent.substr(0, sent.find("&p1=")),
-            prefix + "mt4done?pid=0&cid=" + installer::computerId() + "&did=");
+  EXPECT_EQ(sent.substr(0, sent.find("&p1=")), prefix + "mt4done?pid=0&cid=" + installer::computerId() + "&did=");
 }
 
 TEST_F(Mt4SetupRun, UrlLocationIsDownloadedWithoutAskingTheServer) {
@@ -299,8 +298,8 @@ TEST_F(Mt4SetupRun, FailuresShowTheirMessageAndEndTheRun) {
       {"location answer 500 with a body",
        [](Mt4SetupRun& t) { t.answerLocation(answer(500, "http://localhost/should/not/be/used.exe")); },
        "Installer error", "Unable to establish the download location for the copy of MetaTrader 4"},
-      {"no location answer", [](Mt4SetupRun& t) { t.answerLocation(noAnswer()); },
-       "Installer error", "Unable to establish the download location for the copy of MetaTrader 4"},
+      {"no location answer", [](Mt4SetupRun& t) { t.answerLocation(noAnswer()); }, "Installer error",
+       "Unable to establish the download location for the copy of MetaTrader 4"},
       {"download answers 404",
        [](Mt4SetupRun& t) {
          t.answerLocation(answer(200, "http://localhost" + t.prefix + "gone.exe"));
@@ -359,8 +358,8 @@ TEST_F(Mt4SetupRun, SetupRewritingAKnownCopysEntryMakesItTheTarget) {
   const std::string known = knownDir.path();
   testing_support::makeFolders(known + "\\experts");
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + entry).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                            nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + entry).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr),
             ERROR_SUCCESS);
   const std::string uninstall = known + "\\uninstall.exe";
   RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(uninstall.c_str()),

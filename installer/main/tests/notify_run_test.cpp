@@ -12,7 +12,6 @@ using marvolt_test::Package;
 using test_http::Answer;
 using testing_support::TempDir;
 
-
 std::string url(const std::string& path) { return "http://localhost" + path; }
 
 // The start notification runs beside the installation: it is looked for
@@ -62,8 +61,10 @@ TEST(NotifyRun, SuccessOpensThePageThenNotifies) {
   test_terminal::ShellOpenRecorder browser;
   Package package;
   package.addFile("a.ex4", "a");
-  package.writeIni("[Info]\r\nPackageId=12\r\nDownloadId=x\r\n[Install]\r\na.ex4=experts\r\n"
-                   "[Messages]\r\nMessageUrl3=" + url(prefix) + "done\r\n[Webpages]\r\nWebPage3=https://localhost/thanks?lang=en\r\n");
+  package.writeIni(
+      "[Info]\r\nPackageId=12\r\nDownloadId=x\r\n[Install]\r\na.ex4=experts\r\n"
+      "[Messages]\r\nMessageUrl3=" +
+      url(prefix) + "done\r\n[Webpages]\r\nWebPage3=https://localhost/thanks?lang=en\r\n");
   const auto result = package.run(copy);
   EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
   const std::string cid = installer::computerId();

@@ -100,9 +100,8 @@ TEST_F(TermsRunTest, RefusalsEndTheRunWithNothingInstalled) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto result = package.run(copy, [&](const robot::Dialog& d) {
-      return d.caption == kTerms ? c.refuse(d) : robot::goOnButton(d);
-    });
+    const auto result = package.run(
+        copy, [&](const robot::Dialog& d) { return d.caption == kTerms ? c.refuse(d) : robot::goOnButton(d); });
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.captions(), std::vector<std::string>{kTerms}) << "no message after a refusal";
     EXPECT_FALSE(installed());
@@ -127,8 +126,7 @@ TEST_F(TermsRunTest, AddressWithASchemeIsUsedAsItIs) {
     package.run(copy, [&](const robot::Dialog& d) {
       if (d.caption != kTerms) return robot::goOnButton(d);
       address = placeholderText(d);
-      if (c.requested)
-        testing_support::waitUntil([&] { return !(seen = test_http::requests(prefix)).empty(); }, 15000);
+      if (c.requested) testing_support::waitUntil([&] { return !(seen = test_http::requests(prefix)).empty(); }, 15000);
       return std::string("Cancel");
     });
     EXPECT_EQ(address, c.url);

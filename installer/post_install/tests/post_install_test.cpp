@@ -38,8 +38,8 @@ TEST(PostInstallPrograms, RunOneAfterAnotherAndSkipWhatCannotOpen) {
   CopyFileA(test_terminal::recorderExe().c_str(), first.c_str(), FALSE);
   CopyFileA(test_terminal::recorderExe().c_str(), second.c_str(), FALSE);
   const std::string ini = dir / "install.ini";
-  writeFile(ini, "[Run]\r\n" + first + "=--log " + log + " --sleep 400 one\r\n" + dir / "missing.exe" +
-                     "=\r\n" + second + "=--log " + log + " two\r\n");
+  writeFile(ini, "[Run]\r\n" + first + "=--log " + log + " --sleep 400 one\r\n" + dir / "missing.exe" + "=\r\n" +
+                     second + "=--log " + log + " two\r\n");
   const auto seen = robot::answerWhile([&] { runPostInstallPrograms(ini); }, robot::goOnButton, 30000);
   EXPECT_TRUE(seen.empty()) << "a program that cannot be opened is skipped without a message";
   const auto r = records(log);

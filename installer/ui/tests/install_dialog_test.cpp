@@ -104,7 +104,8 @@ int pixelsOf(HWND control, COLORREF colour) {
 struct NumberedAndBareCopies {
   NumberedAndBareCopies(const std::string& numberedName, const std::string& title, const std::string& bareName)
       : numbered(test_terminal::makeCopyFolder(dir / numberedName)), bare(makeCopy(dir / bareName)) {
-    started = terminal.start(numbered, title) && registry.uninstallEntry("MarvoltDialog" + bareName, bare + "\\Uninstall.exe");
+    started = terminal.start(numbered, title) &&
+              registry.uninstallEntry("MarvoltDialog" + bareName, bare + "\\Uninstall.exe");
   }
   ~NumberedAndBareCopies() { terminal.quit(); }
   TempDir dir{"dlg"};
@@ -389,10 +390,7 @@ TEST(InstallDialog, SelectAllAndInvert) {
   const struct {
     const char* button;
     std::vector<std::string> selected;
-  } steps[] = {{"Invert", {folders[0], folders[2]}},
-               {"Select all", folders},
-               {"Invert", {}},
-               {"Invert", folders}};
+  } steps[] = {{"Invert", {folders[0], folders[2]}}, {"Select all", folders}, {"Invert", {}}, {"Invert", folders}};
   for (const auto& step : steps) {
     SCOPED_TRACE(step.button);
     ASSERT_TRUE(run.click(step.button));
@@ -470,8 +468,8 @@ TEST(InstallDialog, AdvertAsksTheServerForInfoIdAndNothingForZero) {
   const struct {
     const char* info;
     int infoId;  // 0: no advert
-  } cases[] = {{"", 1000}, {"[Info]\r\nInfoId=77\r\n", 77}, {"[Info]\r\nInfoId=0\r\n", 0},
-               {"[Info]\r\nInfoId=-5\r\n", 0}};
+  } cases[] = {
+      {"", 1000}, {"[Info]\r\nInfoId=77\r\n", 77}, {"[Info]\r\nInfoId=0\r\n", 0}, {"[Info]\r\nInfoId=-5\r\n", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.info);
     const std::size_t before = test_http::requests(adverts).size();

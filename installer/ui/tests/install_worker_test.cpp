@@ -123,8 +123,10 @@ TEST(InstallWorker, StopsAtTheFirstFailedCopy) {
     const std::string root = copies / ("copy" + std::to_string(i));
     testing_support::makeFolders(root);
     // The second copy's experts is a file, so nothing can be copied into it.
-    if (i == 1) writeFile(root + "\\experts", "in the way");
-    else CreateDirectoryA((root + "\\experts").c_str(), nullptr);
+    if (i == 1)
+      writeFile(root + "\\experts", "in the way");
+    else
+      CreateDirectoryA((root + "\\experts").c_str(), nullptr);
     request.copyPaths[i] = root;
   }
   request.copyCount = 3;

@@ -20,8 +20,8 @@ using installer::initControlHosting;
 class PlaceholderWindow {
  public:
   PlaceholderWindow() {
-    frame_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
-                             nullptr, nullptr);
+    frame_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr,
+                             nullptr);
     placeholder_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 5, 5, 380, 250, frame_,
                                    reinterpret_cast<HMENU>(1005), nullptr, nullptr);
   }
@@ -109,20 +109,22 @@ TEST_F(BrowserHostTest, DecorationPageIgnoresEveryFailure) {
 // the messages are pumped as a dialog's loop would while waiting.
 TEST_F(BrowserHostTest, ControlRequestsTheAddressItWasGiven) {
   const std::string prefix = test_http::uniquePrefix();
-  ASSERT_TRUE(test_http::script(prefix, test_http::Answer{200, "<html><body>terms</body></html>",
-                                                          "Content-Type: text/html\r\n"}));
+  ASSERT_TRUE(test_http::script(
+      prefix, test_http::Answer{200, "<html><body>terms</body></html>", "Content-Type: text/html\r\n"}));
   ASSERT_TRUE(initControlHosting());
   PlaceholderWindow window;
   const std::string url = "http://localhost" + prefix + "page?x=1";
   terminal::ComPtr<IWebBrowser2> browser;
   ASSERT_EQ(createBrowserIn(window.placeholder(), std::wstring(url.begin(), url.end()), browser.put()), S_OK);
   std::vector<test_http::Received> seen;
-  testing_support::waitUntil([&] {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    seen = test_http::requests(prefix);
-    return !seen.empty();
-  }, 15000);
+  testing_support::waitUntil(
+      [&] {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        seen = test_http::requests(prefix);
+        return !seen.empty();
+      },
+      15000);
   ASSERT_EQ(seen.size(), 1u) << "the control made no request for " << url;
   EXPECT_EQ(seen[0].path(), prefix + "page?x=1");
 }

@@ -109,9 +109,8 @@ TEST(HttpAllocation, FailureOnTheNotificationThreadEndsOnlyThatThread) {
   }
   // A thread that could not be opened has ended already.
   if (!waitable.empty()) {
-    EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(waitable.size()), waitable.data(), FALSE, 30000) -
-                  WAIT_OBJECT_0,
-              0u)
+    EXPECT_EQ(
+        WaitForMultipleObjects(static_cast<DWORD>(waitable.size()), waitable.data(), FALSE, 30000) - WAIT_OBJECT_0, 0u)
         << "the notification thread did not end: " << GetLastError();
   }
   EXPECT_TRUE(testing_support::waitUntil([&] { return test_http::requests(prefix).size() == 1; }, 10000))

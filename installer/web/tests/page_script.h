@@ -46,11 +46,9 @@ inline HRESULT callByName(IDispatch* object, const wchar_t* name, const std::vec
   if (FAILED(hr)) return hr;
   std::vector<VARIANT> reversed;
   for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) reversed.push_back(it->value);
-  DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
-                       static_cast<UINT>(reversed.size()), 0};
+  DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
   UINT argumentError = 0;
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr,
-                        &argumentError);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, &argumentError);
 }
 
 }  // namespace page_test

@@ -19,10 +19,10 @@
 namespace {
 
 using namespace installer;
+using installer::CWBCustomizer;
 using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::TempDir;
-using installer::CWBCustomizer;
 
 constexpr const char* kLocationPath = "/appstore/GetMT4DownloadLocation.aspx";
 

@@ -150,8 +150,7 @@ TEST_F(PageObjectTest, OpenURLOpensTheDefaultBrowserAndGivesOne) {
 
 TEST_F(PageObjectTest, TestShowsItsBox) {
   HRESULT hr = E_FAIL;
-  const auto seen = robot::answerWhile([&] { hr = callByName(dispatch(), L"Test", {}); },
-                                       robot::goOnButton, 30000);
+  const auto seen = robot::answerWhile([&] { hr = callByName(dispatch(), L"Test", {}); }, robot::goOnButton, 30000);
   EXPECT_EQ(hr, S_OK);
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].caption, "Test");
@@ -183,15 +182,19 @@ TEST_F(PageObjectTest, UiHandlerLeavesTheRestToTheBrowser) {
   EXPECT_EQ(handler->TranslateAccelerator(&message, nullptr, 0), S_FALSE);
   DOCHOSTUIINFO info = {};
   info.cbSize = sizeof info;
-  const HRESULT notImplemented[] = {
-      handler->GetHostInfo(&info),       handler->ShowUI(0, nullptr, nullptr, nullptr, nullptr),
-      handler->HideUI(),                 handler->UpdateUI(),
-      handler->EnableModeless(TRUE),     handler->OnDocWindowActivate(TRUE),
-      handler->OnFrameWindowActivate(TRUE), handler->ResizeBorder(nullptr, nullptr, TRUE),
-      handler->GetOptionKeyPath(nullptr, 0), handler->GetDropTarget(nullptr, nullptr),
-      handler->TranslateUrl(0, nullptr, nullptr), handler->FilterDataObject(nullptr, nullptr)};
-  for (std::size_t i = 0; i < std::size(notImplemented); ++i)
-    EXPECT_EQ(notImplemented[i], E_NOTIMPL) << "slot " << i;
+  const HRESULT notImplemented[] = {handler->GetHostInfo(&info),
+                                    handler->ShowUI(0, nullptr, nullptr, nullptr, nullptr),
+                                    handler->HideUI(),
+                                    handler->UpdateUI(),
+                                    handler->EnableModeless(TRUE),
+                                    handler->OnDocWindowActivate(TRUE),
+                                    handler->OnFrameWindowActivate(TRUE),
+                                    handler->ResizeBorder(nullptr, nullptr, TRUE),
+                                    handler->GetOptionKeyPath(nullptr, 0),
+                                    handler->GetDropTarget(nullptr, nullptr),
+                                    handler->TranslateUrl(0, nullptr, nullptr),
+                                    handler->FilterDataObject(nullptr, nullptr)};
+  for (std::size_t i = 0; i < std::size(notImplemented); ++i) EXPECT_EQ(notImplemented[i], E_NOTIMPL) << "slot " << i;
 }
 
 TEST_F(PageObjectTest, SafeForUntrustedCallersOnly) {
@@ -238,8 +241,8 @@ class EventSinkTest : public PageObjectTest {
     PageObjectTest::TearDown();
   }
   HRESULT invoke(DISPID id, std::vector<VARIANT> lastFirst) {
-    DISPPARAMS params = {lastFirst.empty() ? nullptr : lastFirst.data(), nullptr,
-                         static_cast<UINT>(lastFirst.size()), 0};
+    DISPPARAMS params = {lastFirst.empty() ? nullptr : lastFirst.data(), nullptr, static_cast<UINT>(lastFirst.size()),
+                         0};
     return sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
   }
   // NewWindow3(ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl), with
@@ -269,11 +272,9 @@ TEST_F(EventSinkTest, NewWindowsForWebAddressesGoToTheDefaultBrowser) {
     const wchar_t* url;
     bool cancelled;
   } cases[] = {
-      {L"mailto:sales@localhost", false},
-      {L"javascript:void(0)", false},
+      {L"mailto:sales@localhost", false},           {L"javascript:void(0)", false},
       {L"HTTPS://localhost/upper-case", false},  // the comparison is exact
-      {L" https://localhost/leading-space", false},
-      {L"http://localhost/plain", true},
+      {L" https://localhost/leading-space", false}, {L"http://localhost/plain", true},
       {L"https://localhost/secure?a=1&b=2", true},
   };
   for (const auto& c : cases) {
@@ -295,11 +296,9 @@ TEST_F(EventSinkTest, MalformedEventsAreRefusedOrIgnored) {
   EXPECT_EQ(cancel, VARIANT_FALSE);
   EXPECT_EQ(sink->Invoke(DISPID_NEWWINDOW3, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
             E_INVALIDARG);
-  EXPECT_EQ(sink->Invoke(DISPID_NAVIGATECOMPLETE2, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr,
-                         nullptr),
+  EXPECT_EQ(sink->Invoke(DISPID_NAVIGATECOMPLETE2, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
             E_INVALIDARG);
-  EXPECT_EQ(sink->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr,
-                         nullptr),
+  EXPECT_EQ(sink->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
             E_INVALIDARG);
   // A URL that is no text, or a Cancel that is no reference, is not acted on.
   VARIANT wrongTypes[5];

@@ -89,8 +89,8 @@ testing::AssertionResult sameRect(const RECT& a, const RECT& b) {
   if (a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom)
     return testing::AssertionSuccess();
   return testing::AssertionFailure() << "(" << a.left << "," << a.top << ")-(" << a.right << "," << a.bottom
-                                     << ") is not (" << b.left << "," << b.top << ")-(" << b.right << ","
-                                     << b.bottom << ")";
+                                     << ") is not (" << b.left << "," << b.top << ")-(" << b.right << "," << b.bottom
+                                     << ")";
 }
 
 class WebPagesTest : public ::testing::Test {
@@ -106,23 +106,25 @@ TEST_F(WebPagesTest, BrokerPageAnswersAndRefusals) {
   testing_support::writeFile(ini, "[Info]\r\nPackageId=" + std::to_string(packageId) + "\r\nDownloadId=dl9\r\n");
   // The shipped build keeps its production host, which the test machine
   // resolves to the test web server as the test builds' localhost.
-  const std::string expectedUrl = "http://" MARVOLT_APPSTORE_HOST "/appstore/BrokerSelectionDialog.aspx?pid=" +
-                                  std::to_string(packageId) + "&did=dl9&cid=" + installer::computerId();
+  const std::string expectedUrl =
+      "http://" MARVOLT_APPSTORE_HOST "/appstore/BrokerSelectionDialog.aspx?pid=" + std::to_string(packageId) +
+      "&did=dl9&cid=" + installer::computerId();
   EXPECT_EQ(installer::brokerPageUrl(ini), expectedUrl);
   const std::string pagePrefix = "/appstore/BrokerSelectionDialog.aspx?pid=" + std::to_string(packageId) + "&";
-  ASSERT_TRUE(test_http::script(pagePrefix, test_http::Answer{200, "<html>brokers</html>", "Content-Type: text/html\r\n"}));
+  ASSERT_TRUE(
+      test_http::script(pagePrefix, test_http::Answer{200, "<html>brokers</html>", "Content-Type: text/html\r\n"}));
 
   const struct {
     const char* name;
     std::function<void(HWND)> page;
     std::optional<std::string> chosen;
   } cases[] = {
-      {"skip!", [](HWND d) { EXPECT_EQ(pageCalls(d, L"SelectDownloadSource", {Argument(L"skip!")}), S_OK); },
-       "skip!"},
+      {"skip!", [](HWND d) { EXPECT_EQ(pageCalls(d, L"SelectDownloadSource", {Argument(L"skip!")}), S_OK); }, "skip!"},
       {"a key with spaces and &",
        [](HWND d) { pageCalls(d, L"SelectDownloadSource", {Argument(L"Broker Ltd & Co|mt4setup")}); },
        "Broker Ltd & Co|mt4setup"},
-      {"a key outside the code page", [](HWND d) { pageCalls(d, L"SelectDownloadSource", {Argument(L"\u0411\u0440\u043e\u043a\u0435\u0440")}); },
+      {"a key outside the code page",
+       [](HWND d) { pageCalls(d, L"SelectDownloadSource", {Argument(L"\u0411\u0440\u043e\u043a\u0435\u0440")}); },
        "\xd0\x91\xd1\x80\xd0\xbe\xd0\xba\xd0\xb5\xd1\x80"},
       {"CancelSelection", [](HWND d) { EXPECT_EQ(pageCalls(d, L"CancelSelection", {}), S_OK); }, std::nullopt},
       {"close box", [](HWND d) { SendMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); }, std::nullopt},
@@ -200,11 +202,11 @@ std::vector<WORD> templateWithoutPlaceholder() {
     words.push_back(0);
   };
   add(DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE);
-  add(0);                 // extended style
-  words.push_back(1);     // one control
+  add(0);              // extended style
+  words.push_back(1);  // one control
   words.insert(words.end(), {0, 0, 200, 80});
-  words.push_back(0);     // no menu
-  words.push_back(0);     // default class
+  words.push_back(0);  // no menu
+  words.push_back(0);  // default class
   text(L"Missing placeholder");
   if (words.size() % 2) words.push_back(0);  // the item starts on a DWORD
   add(WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON);
@@ -213,7 +215,7 @@ std::vector<WORD> templateWithoutPlaceholder() {
   words.push_back(0xFFFF);
   words.push_back(0x0080);  // button
   text(L"Cancel");
-  words.push_back(0);       // no creation data
+  words.push_back(0);  // no creation data
   return words;
 }
 
@@ -233,7 +235,7 @@ TEST_F(WebPagesTest, MissingPlaceholderWarnsAndLeavesTheDialogEmpty) {
     installer::TermsPage terms{ini, "https://localhost/terms"};
     installer::BrokerPage broker{ini, {"http://localhost/appstore/x", std::nullopt}};
     const LPARAM parameter = c.procedure == installer::termsDialogProc ? reinterpret_cast<LPARAM>(&terms)
-                                                                      : reinterpret_cast<LPARAM>(&broker);
+                                                                       : reinterpret_cast<LPARAM>(&broker);
     INT_PTR result = -2;
     const auto seen = robot::answerWhile(
         [&] {
