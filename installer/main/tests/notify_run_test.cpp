@@ -82,13 +82,24 @@ TEST(NotifyRun, FailedInstallSendsNothingAndOpensNothing) {
   const std::string copy = testing_support::makeSampleCopy(copyDir.path());
   test_terminal::ShellOpenRecorder browser;
   Package package;
-  package.writeIni("[Install]\r\nmissing.ex4=experts\r\n[Messages]\r\nMessageUrl3=" + url(prefix) +
-                   "done\r\n[Webpages]\r\nWebPage3=" + url(prefix) + "page\r\n");
-  const auto result = package.run(copy);
-  EXPECT_EQ(result.captions(), (std::vector<std::string>{"File missing from installation", "Install failed"}));
-  Sleep(300);
-  EXPECT_TRUE(test_http::requests(prefix).empty());
-  EXPECT_TRUE(browser.opened().empty());
+  const std::string messages =
+      "[Messages]\r\nMessageUrl3=" + url(prefix) + "done\r\n[Webpages]\r\nWebPage3=" + url(prefix) + "page\r\n";
+  package.writeIni("[Info]\r\nDownloadId=failed\r\n[Install]\r\nmissing.ex4=experts\r\n" + messages);
+  const auto failed = package.run(copy);
+  EXPECT_EQ(failed.captions(), (std::vector<std::string>{"File missing from installation", "Install failed"}));
+
+  // What the failed run would have sent or opened it did before it ended: a
+  // later run that succeeds is seen notifying and opening its page after it.
+  package.addFile("missing.ex4", "now here");
+  package.writeIni("[Info]\r\nDownloadId=later\r\n[Install]\r\nmissing.ex4=experts\r\n" + messages);
+  EXPECT_EQ(package.run(copy).captions(), std::vector<std::string>{"Install successful"});
+  std::vector<std::string> opened;
+  testing_support::waitUntil([&] { return !(opened = browser.opened()).empty(); }, 5000);
+  const std::string cid = installer::computerId();
+  EXPECT_EQ(opened, std::vector<std::string>{url(prefix) + "page?pid=0&cid=" + cid + "&did=later"});
+  const auto seen = test_http::requests(prefix);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].path(), prefix + "done?pid=0&cid=" + cid + "&did=later");
 }
 
 TEST(NotifyServer, ExtraParameterIsSentAsItStands) {

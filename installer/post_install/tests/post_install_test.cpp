@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "testing/robot/robot.h"
+#include "terminal/tick_message.h"
 #include "testing/terminal/test_terminal.h"
 
 namespace {
@@ -73,8 +74,15 @@ TEST(RefreshRunningTerminals, EveryTerminalHearsItsOwnFolder) {
     EXPECT_EQ(static_cast<UINT>(ticks[0].lParam), RegisterWindowMessageA(t.folder.c_str())) << t.folder;
     EXPECT_TRUE(t.terminal->ticks(0).empty()) << "the charts are not told";
   }
-  Sleep(100);
-  EXPECT_TRUE(hidden.ticks(-1).empty());
+  // Posted messages arrive in order: once a marker posted after the refresh
+  // has arrived, a notice the refresh had posted would have arrived before it.
+  constexpr WPARAM kMarker = 777;
+  ASSERT_TRUE(PostMessageA(hidden.mainWindow(), RegisterWindowMessageA(terminal::kTickMessageName), kMarker, 0))
+      << GetLastError();
+  std::vector<test_terminal::Tick> seen;
+  ASSERT_TRUE(testing_support::waitUntil([&] { return !(seen = hidden.ticks(-1)).empty(); }, 5000));
+  ASSERT_EQ(seen.size(), 1u) << "a terminal discovery cannot find was told";
+  EXPECT_EQ(seen[0].wParam, static_cast<long long>(kMarker));
   first.quit();
   second.quit();
   hidden.quit();
