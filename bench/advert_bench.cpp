@@ -9,6 +9,7 @@
 
 #include "bench/bench_support.h"
 #include "testing/http/advert_server.h"
+#include "terminal/system_library.h"
 
 namespace {
 
@@ -69,8 +70,8 @@ unsigned long pixel(HWND chart, int x, int y) {
 int main(int argc, char** argv) {
   const char* path = argc > 1 ? argv[1] : "Lumarel.dll";
   HMODULE library = LoadLibraryA(path);
-  auto create = library ? reinterpret_cast<Create>(GetProcAddress(library, "CreateHelper2")) : nullptr;
-  auto remove = library ? reinterpret_cast<Remove>(GetProcAddress(library, "RemoveHelper")) : nullptr;
+  auto create = terminal::procAddress<Create>(library, "CreateHelper2");
+  auto remove = terminal::procAddress<Remove>(library, "RemoveHelper");
   if (!create || !remove) {
     std::printf("cannot load %s or its advert exports: %lu\n", path, GetLastError());
     return 1;

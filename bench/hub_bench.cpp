@@ -99,7 +99,7 @@ Usage usageOf(DWORD processId) {
   GetProcessHandleCount(process, &usage.handles);
   PROCESS_MEMORY_COUNTERS_EX counters{};
   if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
-    usage.privateMb = counters.PrivateUsage / 1048576.0;
+    usage.privateMb = static_cast<double>(counters.PrivateUsage) / 1048576.0;
   CloseHandle(process);
   return usage;
 }

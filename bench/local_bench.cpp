@@ -17,6 +17,7 @@
 #include "bench/bench_support.h"
 #include "terminal/tick_message.h"
 #include "testing/terminal/test_terminal.h"
+#include "terminal/system_library.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ double baselineRate(int messages, const char* message) {
       ReleaseMutex(mutex);
     }
   }
-  const double seconds = (nowMicroseconds() - start) / 1e6;
+  const double seconds = static_cast<double>(nowMicroseconds() - start) / 1e6;
   UnmapViewOfFile(block);
   CloseHandle(mutex);
   CloseHandle(mapping);
@@ -62,7 +63,7 @@ double baselineRate(int messages, const char* message) {
 double privateMegabytes() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-  return counters.PrivateUsage / 1048576.0;
+  return static_cast<double>(counters.PrivateUsage) / 1048576.0;
 }
 
 }  // namespace
@@ -74,10 +75,10 @@ int main() {
     std::printf("cannot load %s\n", dll.c_str());
     return 1;
   }
-  auto startSender = reinterpret_cast<StartSender>(GetProcAddress(library, "LM_StartSender"));
-  auto send = reinterpret_cast<Send>(GetProcAddress(library, "LM_SendMessage"));
-  auto take = reinterpret_cast<Take>(GetProcAddress(library, "LM_GetMessages"));
-  auto release = reinterpret_cast<Release>(GetProcAddress(library, "LM_ReleaseSender"));
+  auto startSender = terminal::procAddress<StartSender>(library, "LM_StartSender");
+  auto send = terminal::procAddress<Send>(library, "LM_SendMessage");
+  auto take = terminal::procAddress<Take>(library, "LM_GetMessages");
+  auto release = terminal::procAddress<Release>(library, "LM_ReleaseSender");
   const char* message = "EURUSD 1.08345 buy";
   constexpr int kMessages = 200000;
 
@@ -88,7 +89,7 @@ int main() {
     send(h, message, 0);
     if (i % 100 == 99) take(h);
   }
-  const double libraryRate = kMessages / ((nowMicroseconds() - start) / 1e6);
+  const double libraryRate = kMessages / (static_cast<double>(nowMicroseconds() - start) / 1e6);
   const double baseRate = baselineRate(kMessages, message);
   std::printf("send and take, one process, %d messages of %zu bytes (a take every 100)\n", kMessages,
               std::strlen(message));

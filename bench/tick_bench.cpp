@@ -8,6 +8,7 @@
 
 #include "terminal/tick_message.h"
 #include "testing/support/clock.h"
+#include "terminal/system_library.h"
 
 namespace {
 
@@ -59,8 +60,8 @@ int main(int argc, char** argv) {
     std::printf("cannot load %s\n", path);
     return 1;
   }
-  auto setup = reinterpret_cast<Setup>(GetProcAddress(library, "SetupTimedTicks"));
-  auto remove = reinterpret_cast<Remove>(GetProcAddress(library, "RemoveTimedTicks"));
+  auto setup = terminal::procAddress<Setup>(library, "SetupTimedTicks");
+  auto remove = terminal::procAddress<Remove>(library, "RemoveTimedTicks");
   tickMessage = RegisterWindowMessageA(terminal::kTickMessageName);
   WNDCLASSA cls = {};
   cls.lpfnWndProc = chartProc;
@@ -80,9 +81,12 @@ int main(int argc, char** argv) {
     DestroyWindow(chart);
     const double expected = ((interval + 9) / 10) * 10.0;
     double measured = 0;
-    if (arrivals.size() > 1) measured = (arrivals.back() - arrivals.front()) / 1000.0 / (arrivals.size() - 1);
+    if (arrivals.size() > 1)
+      measured =
+          static_cast<double>(arrivals.back() - arrivals.front()) / 1000.0 / static_cast<double>(arrivals.size() - 1);
     std::printf("%10d %12.0f %12.2f %8.3f %8zu   first after %.0f ms\n", interval, expected, measured,
-                measured / expected, arrivals.size(), arrivals.empty() ? 0.0 : (arrivals.front() - started) / 1000.0);
+                measured / expected, arrivals.size(),
+                arrivals.empty() ? 0.0 : static_cast<double>(arrivals.front() - started) / 1000.0);
   }
 
   std::printf("\nprocessor time of tick threads over 10 s (interval 1000 ms)\n");

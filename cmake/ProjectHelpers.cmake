@@ -1,13 +1,33 @@
 # Shared settings and helpers of the three builds.
 
+# Every build fails on a warning. A GetProcAddress result is cast to the
+# function's own type where it is looked up (-Wcast-function-type is turned
+# off only there).
+option(MARVOLT_WERROR "Fail the build on a compiler warning" ON)
+set(MARVOLT_WARNINGS -Wall -Wextra -Wshadow -Wconversion)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC 12 takes libstdc++'s own string concatenation for an overlapping copy
+  # (GCC bug 105651).
+  list(APPEND MARVOLT_WARNINGS -Wno-restrict)
+endif()
+if(MARVOLT_WERROR)
+  list(APPEND MARVOLT_WARNINGS -Werror)
+endif()
+
 if(WIN32)
   # The deliverables are dropped into folders that hold nothing else: link the
   # runtime in, and keep stdcall exports undecorated.
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-  add_compile_options(-Wall -Wextra -Wno-cast-function-type)
+  add_compile_options(${MARVOLT_WARNINGS})
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # Bounds and precondition checks of the standard library: in every test
+  # program, and everywhere in a build that ships nothing (the x86_64 one).
+  option(MARVOLT_GLIBCXX_ASSERTIONS "Check the standard library's preconditions in all code" OFF)
+  if(MARVOLT_GLIBCXX_ASSERTIONS)
+    add_compile_definitions(_GLIBCXX_ASSERTIONS)
+  endif()
 else()
-  add_compile_options(-Wall -Wextra)
+  add_compile_options(${MARVOLT_WARNINGS})
   set(MARVOLT_SANITIZERS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_compile_options(${MARVOLT_SANITIZERS})
   add_link_options(${MARVOLT_SANITIZERS})
@@ -21,8 +41,11 @@ function(marvolt_add_test name)
   endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEFINES;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE ${T_DEFINES})
+  if(WIN32)
+    target_compile_definitions(${name} PRIVATE _GLIBCXX_ASSERTIONS)
+  endif()
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 90 ${T_PROPERTIES})

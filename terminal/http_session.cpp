@@ -8,7 +8,7 @@ namespace {
 
 template <typename F>
 bool resolve(HMODULE module, const char* name, F& function) {
-  function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  function = procAddress<F>(module, name);
   return function != nullptr;
 }
 

@@ -7,8 +7,7 @@ namespace terminal {
 void restrictDllSearchToSystemFolder() {
   using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  const auto setDefault =
-      kernel ? reinterpret_cast<SetDefaultDirectories>(GetProcAddress(kernel, "SetDefaultDllDirectories")) : nullptr;
+  const auto setDefault = procAddress<SetDefaultDirectories>(kernel, "SetDefaultDllDirectories");
   if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryW(L"");
 }

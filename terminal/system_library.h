@@ -14,4 +14,20 @@ void restrictDllSearchToSystemFolder();
 // The DLL of that name from the system folder, or null (the last error says why).
 HMODULE loadSystemLibrary(const wchar_t* name);
 
+// A looked-up function as the type it has. FARPROC stands for every function
+// type and matches none, so this is the one place its cast is allowed.
+template <typename F>
+F asFunction(FARPROC function) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wcast-function-type"
+  return reinterpret_cast<F>(function);
+#pragma GCC diagnostic pop
+}
+
+// A function of a loaded module, or null when the module or the name is missing.
+template <typename F>
+F procAddress(HMODULE module, const char* name) {
+  return module ? asFunction<F>(GetProcAddress(module, name)) : nullptr;
+}
+
 }  // namespace terminal

@@ -1,8 +1,6 @@
 #pragma once
-// UTF-8 and UTF-16 texts at the Windows interfaces of both deliverables, and
-// the owner of WinHTTP handles.
+// UTF-8 and UTF-16 texts at the Windows interfaces of both deliverables.
 #include <windows.h>
-#include <winhttp.h>
 
 #include <string>
 #include <string_view>
@@ -13,12 +11,5 @@ namespace terminal {
 
 std::wstring utf8ToWide(std::string_view text);
 std::string wideToUtf8(std::wstring_view text);
-
-struct InternetTraits {
-  static HINTERNET invalid() { return nullptr; }
-  static bool valid(HINTERNET h) { return h != nullptr; }
-  static void close(HINTERNET h) { WinHttpCloseHandle(h); }
-};
-using UniqueInternet = Unique<HINTERNET, InternetTraits>;
 
 }  // namespace terminal

@@ -5,20 +5,22 @@
 #include <string>
 
 #include "channels/hub/md5.h"
+#include "terminal/http_session.h"
 #include "terminal/win_text.h"
 
 namespace lumarel {
 
 namespace {
 
-using terminal::UniqueInternet;
+using terminal::UniqueHttpHandle;
 
-constexpr int kResolveTimeoutMs = 30000;
-constexpr int kTransferTimeoutMs = 120000;
+// Only reached through a client, and a client exists only once the table has
+// been loaded.
+const terminal::WinHttpApi& http() { return *terminal::winHttp(); }
 
 struct OpenRequest {
-  UniqueInternet connection;
-  UniqueInternet request;
+  UniqueHttpHandle connection;
+  UniqueHttpHandle request;
   int failure = 0;
 };
 
@@ -26,12 +28,12 @@ OpenRequest openRequest(HINTERNET client, const HubIdentity& identity, const wch
   OpenRequest open;
   const std::wstring host = hubHost(identity.server);
   // No host, no connection: some HTTP layers take an empty name for this machine.
-  if (!host.empty()) open.connection.reset(WinHttpConnect(client, host.c_str(), INTERNET_DEFAULT_HTTP_PORT, 0));
+  if (!host.empty()) open.connection.reset(http().connect(client, host.c_str(), INTERNET_DEFAULT_HTTP_PORT, 0));
   if (!open.connection) {
     open.failure = hub_code::kConnectFailed;
     return open;
   }
-  open.request.reset(WinHttpOpenRequest(open.connection.get(), verb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
+  open.request.reset(http().openRequest(open.connection.get(), verb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_REFRESH));
   if (!open.request) open.failure = hub_code::kRequestFailed;
   return open;
@@ -41,10 +43,10 @@ OpenRequest openRequest(HINTERNET client, const HubIdentity& identity, const wch
 int exchange(HINTERNET request, const HubIdentity& identity, std::string_view body) {
   const std::wstring headers = buildHubHeaders(identity.userName, identity.password);
   const DWORD length = static_cast<DWORD>(body.size());
-  if (!WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(headers.size()),
+  if (!http().sendRequest(request, headers.c_str(), static_cast<DWORD>(headers.size()),
                           length ? const_cast<char*>(body.data()) : WINHTTP_NO_REQUEST_DATA, length, length, 0))
     return hub_code::kSendFailed;
-  if (!WinHttpReceiveResponse(request, nullptr)) return hub_code::kNoResponse;
+  if (!http().receiveResponse(request, nullptr)) return hub_code::kNoResponse;
   return 0;
 }
 
@@ -57,7 +59,7 @@ bool readChunk(HINTERNET request, DWORD size, std::string& into) {
   const std::size_t at = into.size();
   into.resize(at + wanted);
   DWORD read = 0;
-  const bool ok = WinHttpReadData(request, into.data() + at, wanted, &read) && read != 0;
+  const bool ok = http().readData(request, into.data() + at, wanted, &read) && read != 0;
   into.resize(at + (ok ? read : 0));
   return ok;
 }
@@ -81,9 +83,7 @@ std::wstring hubHost(int server) {
   }
 }
 
-HINTERNET openHubClient() {
-  return WinHttpOpen(L"zelk", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-}
+terminal::UniqueHttpHandle openHubClient() { return terminal::openHttpSession(); }
 
 std::wstring passwordDigest(std::wstring_view password) {
   return terminal::utf8ToWide(md5Hex(terminal::wideToUtf8(password)));
@@ -104,7 +104,7 @@ SendVerdict sendToHub(HINTERNET client, const HubIdentity& identity, std::string
   if (const int failure = exchange(open.request.get(), identity, message)) return {failure, false};
   // Only what is there at the first read is examined.
   DWORD available = 0;
-  if (!WinHttpQueryDataAvailable(open.request.get(), &available)) return {hub_code::kQueryDataFailed, false};
+  if (!http().queryDataAvailable(open.request.get(), &available)) return {hub_code::kQueryDataFailed, false};
   if (available == 0) return {hub_code::kNoBody, false};
   std::string answer;
   if (!readChunk(open.request.get(), available, answer)) return {hub_code::kReadFailed, false};
@@ -120,11 +120,11 @@ ReceiveExchange receiveFromHub(HINTERNET client, const HubIdentity& identity, in
     result.failure = open.failure;
     return result;
   }
-  WinHttpSetTimeouts(open.request.get(), kResolveTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs, kTransferTimeoutMs);
+  terminal::setHttpTimeouts(open.request.get());
   if ((result.failure = exchange(open.request.get(), identity, {}))) return result;
 
   DWORD available = 0;
-  if (!WinHttpQueryDataAvailable(open.request.get(), &available)) {
+  if (!http().queryDataAvailable(open.request.get(), &available)) {
     result.failure = hub_code::kQueryDataFailed;
     return result;
   }
@@ -143,7 +143,7 @@ ReceiveExchange receiveFromHub(HINTERNET client, const HubIdentity& identity, in
   }
   // The rest, chunk after chunk, until the client has no more. An answer
   // that passes the limit is not read on: it gives 8, as a failed read.
-  while (WinHttpQueryDataAvailable(open.request.get(), &available) && available > 0) {
+  while (http().queryDataAvailable(open.request.get(), &available) && available > 0) {
     if (answer.size() + available > kMaxHubAnswerBytes) {
       result.failure = hub_code::kReadFailed;
       return result;

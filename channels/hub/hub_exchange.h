@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "channels/hub/hub_answer.h"
+#include "terminal/http_session.h"
 
 namespace lumarel {
 
@@ -31,7 +32,7 @@ bool readHubStart(int window, int server, const char* channel, const char* user,
 std::wstring hubHost(int server);
 
 // The client both exchanges run on: user agent "zelk", the system's proxy.
-HINTERNET openHubClient();
+terminal::UniqueHttpHandle openHubClient();
 
 // MD5 of the password's UTF-8 bytes as 32 lower-case hexadecimal digits.
 std::wstring passwordDigest(std::wstring_view password);

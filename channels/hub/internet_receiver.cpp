@@ -124,7 +124,7 @@ DWORD WINAPI pollingThreadMain(LPVOID param) {
     receiver = std::move(*handed);
   }
   try {
-    terminal::UniqueInternet client(openHubClient());
+    terminal::UniqueHttpHandle client = openHubClient();
     if (!client) {
       receiver->lastError = hub_code::kOpenFailed;
     } else {

@@ -14,7 +14,7 @@ namespace {
 
 struct InternetSender {
   HWND window = nullptr;  // tested at the start only
-  terminal::UniqueInternet http;
+  terminal::UniqueHttpHandle http;
   std::atomic<int> lastError{hub_code::kNothingSentYet};
   std::atomic<int> terminated{0};  // the hub ended the session; never cleared
   HubIdentity identity;
@@ -35,7 +35,7 @@ LUMAREL_EXPORT int LUMAREL_API LM_StartSendInternetMessages(int window, int serv
   return guarded(0, [&] {
     auto sender = std::make_shared<InternetSender>();
     if (!readHubStart(window, server, channel, user, password, sender->window, sender->identity)) return 0;
-    sender->http.reset(openHubClient());
+    sender->http = openHubClient();
     if (!sender->http) return 0;
     sender->option = option;
     return internetSenders.add(std::move(sender));

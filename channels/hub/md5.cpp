@@ -72,11 +72,11 @@ std::array<std::uint8_t, 16> md5(std::string_view bytes) {
   tail[rest] = 0x80;
   const std::size_t tailSize = rest < 56 ? 64 : 128;
   const std::uint64_t bits = static_cast<std::uint64_t>(bytes.size()) * 8;
-  for (int i = 0; i < 8; ++i) tail[tailSize - 8 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  for (std::size_t i = 0; i < 8; ++i) tail[tailSize - 8 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
   for (std::size_t at = 0; at < tailSize; at += 64) processBlock(state, tail + at);
 
   std::array<std::uint8_t, 16> digest{};
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (8 * (i % 4)));
+  for (std::size_t i = 0; i < 16; ++i) digest[i] = static_cast<std::uint8_t>(state[i / 4] >> (8 * (i % 4)));
   return digest;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -37,7 +38,7 @@ double microsSince(Clock::time_point t) { return std::chrono::duration<double, s
 double percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
+  return v[std::min(v.size() - 1, static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1))))];
 }
 
 long rssKb(int pid) {

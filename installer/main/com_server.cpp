@@ -3,12 +3,13 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <cctype>
 #include <string_view>
 
 #include "installer/web/marvolt_lib.h"
 #include "installer/web/wb_customizer.h"
+#include "terminal/path_text.h"
 #include "terminal/win_handles.h"
+#include "terminal/system_library.h"
 
 namespace installer {
 
@@ -29,13 +30,6 @@ constexpr SYSKIND kSysKind = SYS_WIN32;
 #endif
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool sameWord(std::string_view text, std::string_view word) {
-  if (text.size() != word.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != word[i]) return false;
-  return true;
-}
 
 std::wstring programPath() {
   std::wstring path(32768, L'\0');
@@ -73,7 +67,7 @@ using UnregisterForUser = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 template <typename F>
 F oleAutomation(const char* name) {
   const HMODULE module = GetModuleHandleW(L"oleaut32.dll");
-  return module ? reinterpret_cast<F>(GetProcAddress(module, name)) : nullptr;
+  return terminal::procAddress<F>(module, name);
 }
 
 HRESULT registerTypeLibrary(bool perUser) {
@@ -183,7 +177,7 @@ ComServerSwitch findComServerSwitch(const std::string& commandLine) {
     while (end < line.size() && !isBlank(line[end])) ++end;
     const std::string_view word = line.substr(i + 1, end - i - 1);
     for (const auto& name : kNames)
-      if (sameWord(word, name.text)) return name.value;
+      if (terminal::equalsIgnoringAsciiCase(word, name.text)) return name.value;
   }
   return ComServerSwitch::None;
 }

@@ -15,6 +15,7 @@
 #include "installer/web/web_pages.h"
 #include "installer/ui/install_worker.h"
 #include "terminal/http_session.h"
+#include "terminal/system_library.h"
 
 namespace installer {
 
@@ -27,7 +28,7 @@ void disableFileSystemRedirection() {
   using Disable = BOOL(WINAPI*)(PVOID*);
   const HMODULE kernel = GetModuleHandleA("kernel32.dll");
   if (!kernel) return;
-  auto disable = reinterpret_cast<Disable>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+  auto disable = terminal::procAddress<Disable>(kernel, "Wow64DisableWow64FsRedirection");
   if (!disable) return;
   PVOID previous = nullptr;
   disable(&previous);  // never switched back on

@@ -28,9 +28,9 @@ const AtlHosting& atlHosting() {
     FileSystemRedirectionOn redirected;
     const HMODULE atl = terminal::loadSystemLibrary(L"atl.dll");
     if (!atl) return;
-    hosting.winInit = reinterpret_cast<AtlAxWinInitFn>(GetProcAddress(atl, "AtlAxWinInit"));
-    hosting.createControl = reinterpret_cast<AtlAxCreateControlFn>(GetProcAddress(atl, "AtlAxCreateControl"));
-    hosting.getControl = reinterpret_cast<AtlAxGetControlFn>(GetProcAddress(atl, "AtlAxGetControl"));
+    hosting.winInit = terminal::procAddress<AtlAxWinInitFn>(atl, "AtlAxWinInit");
+    hosting.createControl = terminal::procAddress<AtlAxCreateControlFn>(atl, "AtlAxCreateControl");
+    hosting.getControl = terminal::procAddress<AtlAxGetControlFn>(atl, "AtlAxGetControl");
   });
   return hosting;
 }
@@ -90,8 +90,8 @@ FileSystemRedirectionOn::FileSystemRedirectionOn() {
   using Enable = BOOLEAN(WINAPI*)(BOOLEAN);
   const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (!kernel) return;
-  auto disable = reinterpret_cast<Disable>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
-  auto enable = reinterpret_cast<Enable>(GetProcAddress(kernel, "Wow64EnableWow64FsRedirection"));
+  auto disable = terminal::procAddress<Disable>(kernel, "Wow64DisableWow64FsRedirection");
+  auto enable = terminal::procAddress<Enable>(kernel, "Wow64EnableWow64FsRedirection");
   BOOL wow64 = FALSE;
   if (!disable || !enable || !IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return;
   if (!disable(&previous_)) return;
@@ -104,8 +104,7 @@ FileSystemRedirectionOn::~FileSystemRedirectionOn() {
 #ifndef _WIN64
   if (!switched_) return;
   using Revert = BOOL(WINAPI*)(PVOID);
-  auto revert =
-      reinterpret_cast<Revert>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection"));
+  auto revert = terminal::procAddress<Revert>(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection");
   if (revert) revert(previous_);
 #endif
 }

@@ -9,8 +9,8 @@ namespace test_http {
 
 struct Answer {
   int status = 200;
-  std::string body;
-  std::string headers;  // "Name: value\r\n" lines
+  std::string body{};
+  std::string headers{};  // "Name: value\r\n" lines
   int delayMs = 0;
   bool drop = false;     // close the connection without answering
   int times = 0;         // answers the next `times` requests only; 0: every one

@@ -10,7 +10,8 @@ inline long long nowMicroseconds() {
   LARGE_INTEGER now, frequency;
   QueryPerformanceCounter(&now);
   QueryPerformanceFrequency(&frequency);
-  return static_cast<long long>(now.QuadPart * 1000000.0 / frequency.QuadPart);
+  return static_cast<long long>(static_cast<double>(now.QuadPart) * 1000000.0 /
+                                static_cast<double>(frequency.QuadPart));
 }
 
 }  // namespace testing_support

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "testing/terminal/test_terminal.h"
+#include "terminal/system_library.h"
 
 namespace test_terminal {
 
@@ -22,7 +23,7 @@ class LibraryInProcess {
   // An export as the type the caller names, e.g. get<int(__stdcall*)(int)>("X").
   template <typename Function>
   Function get(const char* name) const {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    return terminal::procAddress<Function>(module_, name);
   }
 
  private:

@@ -19,6 +19,7 @@
 
 #include "terminal/tick_message.h"
 #include "testing/support/clock.h"
+#include "terminal/system_library.h"
 namespace {
 
 struct Tick {
@@ -91,8 +92,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     ticks[window].push_back({wParam, lParam, nowMicroseconds()});
     auto drain = drainHandles.find(window);
     if (drain != drainHandles.end() && lParam == 1 && !libraryReferences.empty()) {
-      auto take =
-          reinterpret_cast<GetMessagesFn>(GetProcAddress(libraryReferences.front(), drain->second.takeExport.c_str()));
+      auto take = terminal::procAddress<GetMessagesFn>(libraryReferences.front(), drain->second.takeExport.c_str());
       const char* text = take ? take(drain->second.handle) : nullptr;
       if (text && *text) drained[window].push_back(text);
     }
@@ -198,14 +198,16 @@ std::string callExport(const std::string& name, const std::vector<std::string>& 
   for (std::size_t i = 0; i < values.size() && i < 8; ++i) v[i] = values[i];
   long long result = 0;
   switch (values.size()) {
-    case 0: result = reinterpret_cast<long long(__stdcall*)()>(proc)(); break;
-    case 1: result = reinterpret_cast<P(__stdcall*)(P)>(proc)(v[0]); break;
-    case 2: result = reinterpret_cast<P(__stdcall*)(P, P)>(proc)(v[0], v[1]); break;
-    case 3: result = reinterpret_cast<P(__stdcall*)(P, P, P)>(proc)(v[0], v[1], v[2]); break;
-    case 6: result = reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5]); break;
+    case 0: result = terminal::asFunction<long long(__stdcall*)()>(proc)(); break;
+    case 1: result = terminal::asFunction<P(__stdcall*)(P)>(proc)(v[0]); break;
+    case 2: result = terminal::asFunction<P(__stdcall*)(P, P)>(proc)(v[0], v[1]); break;
+    case 3: result = terminal::asFunction<P(__stdcall*)(P, P, P)>(proc)(v[0], v[1], v[2]); break;
+    case 6:
+      result = terminal::asFunction<P(__stdcall*)(P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5]);
+      break;
     case 8:
-      result =
-          reinterpret_cast<P(__stdcall*)(P, P, P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
+      result = terminal::asFunction<P(__stdcall*)(P, P, P, P, P, P, P, P)>(proc)(v[0], v[1], v[2], v[3], v[4], v[5],
+                                                                                 v[6], v[7]);
       break;
     default: return "err unsupported argument count";
   }

@@ -100,7 +100,8 @@ TEST(HandleTable, TheSlotFreedLongestAgoIsReusedFirst) {
   for (std::size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
     const int h = table.add(std::make_shared<Record>(2));
-    EXPECT_EQ(h & lumarel::kHandleSlots, handles[i] & lumarel::kHandleSlots) << "not the oldest free slot";
+    EXPECT_EQ(h & static_cast<int>(lumarel::kHandleSlots), handles[i] & static_cast<int>(lumarel::kHandleSlots))
+        << "not the oldest free slot";
     EXPECT_NE(h, handles[i]);
   }
 }

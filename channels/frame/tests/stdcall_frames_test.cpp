@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "testing/terminal/test_terminal.h"
+#include "terminal/system_library.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ std::string withoutComments(const std::string& text) {
   return std::regex_replace(text, comment, "");
 }
 
-std::vector<Declaration> declaredImports(const std::string& mqh, std::string* problem) {
+[[maybe_unused]] std::vector<Declaration> declaredImports(const std::string& mqh, std::string* problem) {
   const std::string text = withoutComments(mqh);
   const std::string start = "#import \"Lumarel.dll\"";
   const size_t from = text.find(start);
@@ -132,7 +133,7 @@ std::vector<Declaration> declaredImports(const std::string& mqh, std::string* pr
   return found;
 }
 
-std::vector<std::string> definedExports(const std::string& def) {
+[[maybe_unused]] std::vector<std::string> definedExports(const std::string& def) {
   std::stringstream lines(def);
   std::vector<std::string> names;
   bool inExports = false;
@@ -198,7 +199,7 @@ TEST(I686Stdcall, EveryExportTakesTheBytesItsMql4DeclarationPushes) {
 #endif
 }
 
-long long nowSecondsUtc() {
+[[maybe_unused]] long long nowSecondsUtc() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   const long long ticks = (static_cast<long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
@@ -227,7 +228,7 @@ TEST(I686Stdcall, TimeUtcReachesA32BitCallerWhole) {
   EXPECT_LE(value, after);
 
   // And as compiled 32-bit code calls it through the declaration's type.
-  const long long typed = reinterpret_cast<long long(__stdcall*)()>(function)();
+  const long long typed = terminal::asFunction<long long(__stdcall*)()>(function)();
   EXPECT_GE(typed, value);
   EXPECT_LE(typed, nowSecondsUtc());
 #endif

@@ -71,7 +71,7 @@ TEST(ChannelBlock, LengthRuleAtItsEdges) {
   for (const auto& c : cases) {
     Block b;
     auto block = b.view();
-    std::fill(b.bytes.begin() + 4, b.bytes.begin() + 4 + c.pending, 'p');
+    std::fill(b.bytes.begin() + 4, b.bytes.begin() + 4 + static_cast<std::ptrdiff_t>(c.pending), 'p');
     EXPECT_EQ(block.append(std::string(c.message, 'm'), false), c.expected) << c.name;
     EXPECT_EQ(block.queueLength(), c.after) << c.name;
     EXPECT_TRUE(b.guardIntact()) << c.name;

@@ -108,7 +108,9 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
     for (const auto& c : cases) {
       SCOPED_TRACE(c.path);
       EXPECT_EQ(fileExists(c.path), c.there);
-      if (c.there) EXPECT_EQ(readFile(c.path), "bytes of " + c.path.substr(c.path.rfind('\\') + 1));
+      if (c.there) {
+        EXPECT_EQ(readFile(c.path), "bytes of " + c.path.substr(c.path.rfind('\\') + 1));
+      }
     }
     for (const auto& name : {s32, wow}) DeleteFileA((wow64Folder + name).c_str());
     DeleteFileA((nativeFolder + s64).c_str());
@@ -116,7 +118,7 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
   EXPECT_FALSE(fileExists(nativeFolder + s64)) << "seen through redirection the 64-bit file must not show";
 
   std::vector<std::string> opened;
-  for (int i = 0; i < 100 && opened.empty(); ++i, Sleep(50)) opened = browser.opened();
+  testing_support::waitUntil([&] { return !(opened = browser.opened()).empty(); }, 5000);
   EXPECT_EQ(opened,
             std::vector<std::string>{"https://localhost/wow64?x=1&pid=7&cid=" + installer::computerId() + "&did=w"})
       << "the shell did not open the success page after redirection was off";
