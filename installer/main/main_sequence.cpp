@@ -14,6 +14,7 @@
 #include "installer/web/terminal_download.h"
 #include "installer/web/web_pages.h"
 #include "installer/ui/install_worker.h"
+#include "installer/ui/progress_window.h"
 #include "terminal/http_session.h"
 #include "terminal/system_library.h"
 
@@ -46,7 +47,9 @@ MainSequenceSteps installerSteps() {
   };
   steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, keys::MessageUrl1, "", true); };
   steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath) == 1; };
-  steps.runMt4Setup = [](InstallRequest& request) { return installTerminalIfWanted(request) == 1; };
+  steps.runMt4Setup = [](InstallRequest& request) {
+    return installTerminalIfWanted(request, {startProgressWindow, closeProgressWindow}) == 1;
+  };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
   steps.openSuccessPage = openSuccessPage;

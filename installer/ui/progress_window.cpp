@@ -5,6 +5,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/ui/activity_code.h"
+#include "terminal/win_handles.h"
 
 namespace installer {
 
@@ -51,6 +52,11 @@ INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM, LPARAM lParam) 
   }
 }
 
+constexpr DWORD kProgressGoneWaitMs = 5000;
+
+// The thread of the latest progress window; only the main thread uses it.
+terminal::UniqueHandle latestProgressThread;
+
 struct ProgressStart {
   InstallRequest* request;
   HANDLE created;  // set once the window exists, or could not be made
@@ -81,14 +87,19 @@ void startProgressWindow(InstallRequest& request) {
   progressCloseRequested.store(false);
   // Waits (briefly) for the window to exist, so that the messages of the
   // installation that follows are owned by it and shown in front of it.
-  ProgressStart start{&request, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  if (!start.created) return;
-  if (HANDLE thread = CreateThread(nullptr, 0, progressThread, &start, 0, nullptr)) {
-    HANDLE both[] = {start.created, thread};
-    WaitForMultipleObjects(2, both, FALSE, INFINITE);
-    CloseHandle(thread);
-  }
-  CloseHandle(start.created);
+  const terminal::UniqueHandle created(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!created) return;
+  ProgressStart start{&request, created.get()};
+  terminal::UniqueHandle thread(CreateThread(nullptr, 0, progressThread, &start, 0, nullptr));
+  if (!thread) return;
+  HANDLE both[] = {created.get(), thread.get()};
+  WaitForMultipleObjects(2, both, FALSE, INFINITE);
+  latestProgressThread = std::move(thread);
+}
+
+bool closeProgressWindow() {
+  requestProgressClose();
+  return !latestProgressThread || WaitForSingleObject(latestProgressThread.get(), kProgressGoneWaitMs) == WAIT_OBJECT_0;
 }
 
 void requestProgressClose() {

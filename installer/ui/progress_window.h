@@ -26,4 +26,8 @@ void startProgressWindow(InstallRequest& request);
 // it did not exist yet at the time of the request.
 void requestProgressClose();
 
+// Asks the progress window to go and returns once its thread has ended (or
+// after 5 s); false when it had not ended by then.
+bool closeProgressWindow();
+
 }  // namespace installer

@@ -9,7 +9,6 @@
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
 #include "installer/discovery/discovery.h"
-#include "installer/ui/progress_window.h"
 #include "installer/web/browser_host.h"
 #include "installer/web/http_client.h"
 #include "installer/web/notifications.h"
@@ -24,19 +23,9 @@ namespace installer {
 namespace {
 
 constexpr UINT kWarning = MB_ICONWARNING | MB_SYSTEMMODAL;
-constexpr DWORD kProgressGoneWaitMs = 5000;
 
 bool statusOk(const HttpRequest& request) {
   return request.result == http_result::Received && request.statusCode >= 200 && request.statusCode <= 299;
-}
-
-// The progress window lives on a thread of its own and goes on its next
-// tick; it must be gone before the setup program or a message box shows, or
-// it would stand in front of them.
-void closeProgressWindow() {
-  requestProgressClose();
-  const DWORD start = GetTickCount();
-  while (progressWindow.load() && GetTickCount() - start < kProgressGoneWaitMs) Sleep(10);
 }
 
 std::string temporaryFolder() {
@@ -46,8 +35,10 @@ std::string temporaryFolder() {
   return folder;
 }
 
-int failDownload(const InstallRequest& request, const Prompt& prompt) {
-  closeProgressWindow();
+// The progress window must be gone before a message box shows, or it would
+// stand in front of it.
+int failDownload(const InstallRequest& request, const DownloadProgress& progress, const Prompt& prompt) {
+  progress.close();
   showPrompt(request.iniPath, nullptr, prompt, kWarning);
   return 0;
 }
@@ -125,7 +116,7 @@ int runTerminalSetup(const std::string& setupPath, InstallRequest& request, cons
   return 1;
 }
 
-int installTerminalIfWanted(InstallRequest& request) {
+int installTerminalIfWanted(InstallRequest& request, const DownloadProgress& progress) {
   std::string location = readText(request.iniPath, keys::MT4Location);
   if (location.empty()) return 1;
   if (lstrcmpiA(location.c_str(), "ask!") == 0) {
@@ -137,22 +128,22 @@ int installTerminalIfWanted(InstallRequest& request) {
 
   request.progressText = "Downloading MetaTrader 4...";
   request.showActivityCode = 1;
-  startProgressWindow(request);
+  progress.show(request);
 
   // The server is told the location as configured or chosen, not the URL.
   std::string url = location;
   if (url.find("://") == std::string::npos && !requestDownloadLocation(url))
-    return failDownload(request, prompts::Err3);
+    return failDownload(request, progress, prompts::Err3);
 
   const std::string folder = temporaryFolder();
-  if (folder.empty()) return failDownload(request, prompts::Err4);
+  if (folder.empty()) return failDownload(request, progress, prompts::Err4);
   const std::string setupPath =
       setupProgramPath(folder, GetTickCount(), static_cast<std::uint32_t>(std::time(nullptr)));
   if (!downloadToFile(url, setupPath)) {
     DeleteFileA(setupPath.c_str());  // a partial or refused body is no setup program
-    return failDownload(request, prompts::Err4);
+    return failDownload(request, progress, prompts::Err4);
   }
-  closeProgressWindow();
+  progress.close();
   return runTerminalSetup(setupPath, request, location);
 }
 

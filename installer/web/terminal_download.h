@@ -3,6 +3,7 @@
 // it: where to download the setup program from, the download, the setup run
 // and the copy it installed, which becomes the only target.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "installer/config/install_request.h"
@@ -17,10 +18,18 @@ inline constexpr std::uint64_t kMaxSetupProgramBytes = 512ull * 1024 * 1024;
 // buffer; a longer one would be cut into another address.
 inline constexpr std::size_t kMaxLocationLength = 4095;
 
+// The window shown while the setup program downloads, the installer's
+// progress window: shown with the request's progressText, and closed before
+// the setup program or a message shows, `close` returning once it is gone.
+struct DownloadProgress {
+  std::function<void(InstallRequest&)> show;
+  std::function<void()> close;
+};
+
 // 1: go on with the installation (copyCount tells whether a copy was
 // installed, then it is copyPaths[0]); 0: end the installer, every message
 // already shown.
-int installTerminalIfWanted(InstallRequest& request);
+int installTerminalIfWanted(InstallRequest& request, const DownloadProgress& progress);
 
 // Asks the app-store server for the setup program's URL of a source key; on
 // success the key is replaced by the URL.

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "channels/advert/advert_rules.h"
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "terminal/folder_hash.h"
 #include "testing/http/advert_server.h"
 #include "testing/recorder/shell_open.h"

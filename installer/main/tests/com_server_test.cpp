@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "installer/main/com_server.h"
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "installer/web/marvolt_lib.h"
 #include "installer/web/tests/page_script.h"
 #include "terminal/win_handles.h"

@@ -3,7 +3,7 @@
 // install.ini.
 #include <gtest/gtest.h>
 
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "testing/http/http_control.h"
 
 namespace {

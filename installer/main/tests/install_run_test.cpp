@@ -1,7 +1,7 @@
 // Marvolt.exe installing a package into a copy named on its command line.
 #include <gtest/gtest.h>
 
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "installer/web/notifications.h"
 #include "testing/http/http_control.h"
 #include "testing/recorder/shell_open.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/main/dotnet_check.h"
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "installer/web/notifications.h"
 #include "testing/http/http_control.h"
 #include "testing/mt4setup/script.h"

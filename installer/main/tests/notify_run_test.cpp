@@ -1,7 +1,7 @@
 // The notifications and the success page of a real Marvolt.exe run.
 #include <gtest/gtest.h>
 
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "installer/web/notifications.h"
 #include "testing/http/http_control.h"
 #include "testing/recorder/shell_open.h"

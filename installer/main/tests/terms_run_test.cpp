@@ -5,7 +5,7 @@
 // for a plain-HTTP address, the request it made at the test web server.
 #include <gtest/gtest.h>
 
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "testing/http/http_control.h"
 #include "testing/robot/robot.h"
 

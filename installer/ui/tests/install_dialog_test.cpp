@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "installer/main/tests/marvolt_runner.h"
+#include "testing/robot/marvolt_runner.h"
 #include "installer/ui/maker_site.h"
 #include "installer/ui/resource.h"
 #include "testing/http/http_control.h"

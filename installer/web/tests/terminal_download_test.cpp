@@ -10,7 +10,6 @@
 #include "installer/web/http_client.h"
 #include "installer/web/tests/page_script.h"
 #include "installer/web/wb_customizer.h"
-#include "installer/ui/progress_window.h"
 #include "testing/http/http_control.h"
 #include "testing/mt4setup/script.h"
 #include "testing/robot/robot.h"
@@ -205,7 +204,7 @@ class InstallTerminalIfWanted : public ::testing::Test {
     return robot::answerWhile(
         [&] {
           OleInitialize(nullptr);
-          result = installTerminalIfWanted(request);
+          result = installTerminalIfWanted(request, progress);
           OleUninitialize();
         },
         [&](const robot::Dialog& d) -> std::string {
@@ -237,6 +236,11 @@ class InstallTerminalIfWanted : public ::testing::Test {
   std::optional<std::string> userInstallPath;
   InstallRequest request;
   int result = -1;
+  // What the step asked of its progress window, in order.
+  std::vector<std::string> progressCalls;
+  const DownloadProgress progress{
+      [this](InstallRequest& shown) { progressCalls.push_back(std::string("show ") + shown.progressText); },
+      [this] { progressCalls.push_back("close"); }};
 };
 
 TEST_F(InstallTerminalIfWanted, NoLocationDoesNothing) {
@@ -247,6 +251,7 @@ TEST_F(InstallTerminalIfWanted, NoLocationDoesNothing) {
   EXPECT_EQ(result, 1);
   EXPECT_EQ(request.copyCount, 0);
   EXPECT_STREQ(request.progressText, "before") << "a progress window was prepared";
+  EXPECT_TRUE(progressCalls.empty());
   EXPECT_TRUE(seen.empty()) << seen[0].caption;
   EXPECT_EQ(test_http::requests(kLocationPath).size(), before);
 }
@@ -263,7 +268,8 @@ TEST_F(InstallTerminalIfWanted, PageObjectChoosesTheKey) {
   EXPECT_EQ(_stricmp(request.copyPaths[0].c_str(), newCopy.c_str()), 0) << request.copyPaths[0];
   EXPECT_EQ(request.showActivityCode, 1);
   EXPECT_STREQ(request.progressText, "Downloading MetaTrader 4...");
-  EXPECT_EQ(progressWindow.load(), nullptr) << "the progress window outlived the step";
+  EXPECT_EQ(progressCalls, (std::vector<std::string>{"show Downloading MetaTrader 4...", "close"}))
+      << "the progress window outlived the step";
   const auto asked = test_http::requests(kLocationPath);
   ASSERT_FALSE(asked.empty());
   EXPECT_EQ(asked.back().body, key);
