@@ -46,7 +46,7 @@ double processorSeconds() {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
   auto seconds = [](FILETIME f) {
-    return (static_cast<unsigned long long>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 1e7;
+    return static_cast<double>(static_cast<unsigned long long>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 1e7;
   };
   return seconds(kernel) + seconds(user);
 }
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     pump(interval >= 1000 ? 5200 : 2000);
     remove(handle);
     DestroyWindow(chart);
-    const double expected = ((interval + 9) / 10) * 10.0;
+    const double expected = static_cast<double>((interval + 9) / 10 * 10);  // whole 10 ms steps
     double measured = 0;
     if (arrivals.size() > 1)
       measured =

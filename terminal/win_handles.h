@@ -74,6 +74,13 @@ using UniqueFind = Unique<HANDLE, FindTraits>;
 using UniqueView = Unique<void*, ViewTraits>;
 using UniqueGdi = Unique<HGDIOBJ, GdiTraits>;
 
+// Starts a thread nobody waits for: its handle is closed at once. False when
+// it could not be started; `parameter` is then still the caller's to free.
+inline bool startDetachedThread(LPTHREAD_START_ROUTINE threadMain, void* parameter) {
+  const UniqueHandle thread(CreateThread(nullptr, 0, threadMain, parameter, 0, nullptr));
+  return static_cast<bool>(thread);
+}
+
 // Holds a COM interface pointer and releases it.
 template <typename I>
 class ComPtr {

@@ -90,16 +90,14 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
     return nullptr;
   // A real copy: the picture object deletes its own bitmap when it goes.
   const HANDLE original = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle));
-  HBITMAP copy = static_cast<HBITMAP>(CopyImage(original, IMAGE_BITMAP, 0, 0, 0));
-  if (!copy || copy == original) return nullptr;
+  const HBITMAP made = static_cast<HBITMAP>(CopyImage(original, IMAGE_BITMAP, 0, 0, 0));
+  if (!made || made == original) return nullptr;
+  terminal::UniqueGdi copy(made);
   BITMAP info = {};
-  if (!GetObjectA(copy, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight == 0) {
-    DeleteObject(copy);
-    return nullptr;
-  }
+  if (!GetObjectA(made, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight == 0) return nullptr;
   width = info.bmWidth;
   height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
-  return copy;
+  return static_cast<HBITMAP>(copy.release());
 }
 
 struct ComApartment {
@@ -173,13 +171,10 @@ void startFetchIfDue(AdvertHelper* helper) {
   bool idle = false;
   if (!helper->fetchUnderWay.compare_exchange_strong(idle, true)) return;
   addReference(helper);
-  HANDLE thread = CreateThread(nullptr, 0, fetchAdvert, helper, 0, nullptr);
-  if (!thread) {
+  if (!terminal::startDetachedThread(fetchAdvert, helper)) {
     helper->fetchUnderWay.store(false);
     releaseHelper(helper);
-    return;
   }
-  CloseHandle(thread);
 }
 
 DWORD WINAPI fetchAdvert(LPVOID parameter) {

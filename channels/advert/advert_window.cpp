@@ -92,10 +92,7 @@ void openClickUrl(AdvertHelper* helper, HWND window) {
     openUrl(job->clickUrl);
     return;
   }
-  if (HANDLE thread = CreateThread(nullptr, 0, clickThread, job.get(), 0, nullptr)) {
-    job.release();
-    CloseHandle(thread);
-  }
+  if (terminal::startDetachedThread(clickThread, job.get())) static_cast<void>(job.release());  // the thread frees it
 }
 
 LRESULT paintWithAdvert(AdvertHelper* helper, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -114,14 +111,14 @@ LRESULT paintWithAdvert(AdvertHelper* helper, HWND window, UINT message, WPARAM 
 
   terminal::UniqueGdi whole(
       CreateRectRgn(0, 0, info.rcWindow.right - info.rcWindow.left, info.rcWindow.bottom - info.rcWindow.top));
-  HRGN withoutAdvert = CreateRectRgn(cut.left + dx, cut.top + dy, cut.right + dx, cut.bottom + dy);
+  terminal::UniqueGdi withoutAdvert(CreateRectRgn(cut.left + dx, cut.top + dy, cut.right + dx, cut.bottom + dy));
   bool regionSet = false;
   if (whole && withoutAdvert) {
-    CombineRgn(withoutAdvert, static_cast<HRGN>(whole.get()), withoutAdvert, RGN_XOR);
-    // The window owns the region from here on.
-    regionSet = SetWindowRgn(window, withoutAdvert, FALSE) != 0;
+    const HRGN region = static_cast<HRGN>(withoutAdvert.get());
+    CombineRgn(region, static_cast<HRGN>(whole.get()), region, RGN_XOR);
+    regionSet = SetWindowRgn(window, region, FALSE) != 0;
+    if (regionSet) withoutAdvert.release();  // the window owns the region from here on
   }
-  if (!regionSet && withoutAdvert) DeleteObject(withoutAdvert);
 
   const LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
   if (regionSet) SetWindowRgn(window, nullptr, FALSE);

@@ -169,7 +169,7 @@ int startReceiver(int window, int server, const char* channel, const char* user,
     internetReceivers.remove(handle);
     return 0;
   }
-  handed.release();
+  static_cast<void>(handed.release());
   receiver->polling = true;
   ResumeThread(receiver->thread.get());
   return handle;

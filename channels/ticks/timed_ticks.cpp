@@ -84,7 +84,7 @@ LUMAREL_EXPORT int LUMAREL_API SetupTimedTicks(int window, int interval) noexcep
       tickThreads.remove(handle);
       return 0;
     }
-    request.release();  // the thread frees it
+    static_cast<void>(request.release());  // the thread frees it
     ResumeThread(entry->thread.get());
     return handle;
   });

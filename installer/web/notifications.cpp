@@ -63,10 +63,8 @@ void notifyServer(const std::string& iniPath, const TextKey& address, const std:
     performHttpRequest(*request);
     return;
   }
-  if (HANDLE thread = CreateThread(nullptr, 0, notifyThread, request.get(), 0, nullptr)) {
-    request.release();  // the thread frees it
-    CloseHandle(thread);
-  }
+  if (terminal::startDetachedThread(notifyThread, request.get()))
+    static_cast<void>(request.release());  // the thread frees it
 }
 
 void openSuccessPage(const std::string& iniPath) {

@@ -13,6 +13,7 @@
 #include "installer/web/http_client.h"
 #include "installer/web/notifications.h"
 #include "installer/web/web_pages.h"
+#include "terminal/win_handles.h"
 
 #ifndef MARVOLT_APPSTORE_HOST
 #error "MARVOLT_APPSTORE_HOST names the app-store server"
@@ -98,10 +99,7 @@ int runTerminalSetup(const std::string& setupPath, InstallRequest& request, cons
     showPrompt(request.iniPath, nullptr, prompts::Err5, kWarning);
     return 0;
   }
-  if (setup.hProcess) {
-    WaitForSingleObject(setup.hProcess, INFINITE);
-    CloseHandle(setup.hProcess);
-  }
+  if (const terminal::UniqueHandle process(setup.hProcess); process) WaitForSingleObject(process.get(), INFINITE);
   DeleteFileA(setupPath.c_str());
 
   const int found = scanSetupCopies(ScanMode::Compare, known, request.iniPath);

@@ -24,7 +24,6 @@ namespace {
 
 using test_http::Received;
 namespace advert = test_http::advert;
-using advert::AdvertAnswer;
 using test_terminal::Arg;
 using test_terminal::Pixels;
 using testing_support::waitUntil;

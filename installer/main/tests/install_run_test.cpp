@@ -90,13 +90,18 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
   package.writeIni("[Info]\r\nPackageId=7\r\nDownloadId=w\r\n[Install]\r\n" + s32 + "=system32\r\n" + wow +
                    "=SysWOW64\r\n" + s64 + "=system64\r\n[Messages]\r\nMessageUrl3=https://localhost" + prefix +
                    "done\r\n[Webpages]\r\nWebPage3=https://localhost/wow64?x=1\r\n");
+  const std::string windows = systemFolder(GetWindowsDirectoryA);
+  const std::string wow64Folder = windows + "\\syswow64\\", nativeFolder = windows + "\\system32\\";
+  testing_support::RemovedAtEnd outside;
+  for (const auto& name : {s32, wow, s64}) {
+    outside.add(wow64Folder + name);
+    outside.add(nativeFolder + name);
+  }
   const std::size_t tlsBefore = test_http::tlsConnections().size();
   const auto result = package.run(copy);
   EXPECT_EQ(result.exitCode, 0u);
   ASSERT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
 
-  const std::string windows = systemFolder(GetWindowsDirectoryA);
-  const std::string wow64Folder = windows + "\\syswow64\\", nativeFolder = windows + "\\system32\\";
   {
     testing_support::Wow64RedirectionOff nativePaths;
     ASSERT_TRUE(nativePaths.active()) << GetLastError();
@@ -112,9 +117,8 @@ TEST(InstallRun, Wow64SystemDestinationsShellAndHttpsWithRedirectionOff) {
         EXPECT_EQ(readFile(c.path), "bytes of " + c.path.substr(c.path.rfind('\\') + 1));
       }
     }
-    for (const auto& name : {s32, wow}) DeleteFileA((wow64Folder + name).c_str());
-    DeleteFileA((nativeFolder + s64).c_str());
   }
+  // The 64-bit file is still in the real system32 here.
   EXPECT_FALSE(fileExists(nativeFolder + s64)) << "seen through redirection the 64-bit file must not show";
 
   std::vector<std::string> opened;

@@ -355,7 +355,7 @@ TEST_F(Mt4SetupRun, EmptiedMessageIsNotShownAndTheRunStillEnds) {
 
 TEST_F(Mt4SetupRun, SetupRewritingAKnownCopysEntryMakesItTheTarget) {
   TempDir knownDir{"mt4known"};
-  const std::string known = knownDir.path();
+  const std::string& known = knownDir.path();
   testing_support::makeFolders(known + "\\experts");
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kUninstallKey + entry).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,

@@ -19,7 +19,6 @@ namespace {
 
 using namespace installer;
 using installer::CWBCustomizer;
-using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::TempDir;
 
