@@ -10,6 +10,7 @@
 #include <shlobj.h>
 
 #include "testing/robot/png_writer.h"
+#include "testing/support/test_support.h"
 
 namespace robot {
 
@@ -160,27 +161,28 @@ UINT recogniseIcon(HWND iconControl) {
                                      {IDI_QUESTION, MB_ICONQUESTION},
                                      {IDI_EXCLAMATION, MB_ICONWARNING},
                                      {IDI_ASTERISK, MB_ICONINFORMATION}};
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    RECT r;
-    GetWindowRect(iconControl, &r);
-    const Pixels shown = capture(r);
-    if (shown.width >= size && shown.height >= size) {
-      const COLORREF background = RGB(shown.rgb[0], shown.rgb[1], shown.rgb[2]);
-      const long blank = static_cast<long>(size) * size * 3 * 4;  // below this: a match
-      long best = LONG_MAX;
-      UINT bestStyle = 0;
-      for (const auto& c : kIcons) {
-        const long d = difference(shown, drawReference(c.icon, background, size), size);
-        if (d < best) {
-          best = d;
-          bestStyle = c.style;
+  UINT recognised = 0;
+  // Until the box has painted its icon, none of the four matches.
+  testing_support::waitUntil(
+      [&] {
+        RECT r;
+        GetWindowRect(iconControl, &r);
+        const Pixels shown = capture(r);
+        if (shown.width < size || shown.height < size) return false;
+        const COLORREF background = RGB(shown.rgb[0], shown.rgb[1], shown.rgb[2]);
+        const long blank = static_cast<long>(size) * size * 3 * 4;  // below this: a match
+        long best = LONG_MAX;
+        for (const auto& c : kIcons) {
+          const long d = difference(shown, drawReference(c.icon, background, size), size);
+          if (d < best) {
+            best = d;
+            recognised = c.style;
+          }
         }
-      }
-      if (best < blank) return bestStyle;
-    }
-    Sleep(50);  // not painted yet
-  }
-  return 0;
+        return best < blank;
+      },
+      10000);
+  return recognised;
 }
 
 DWORD WINAPI runWork(LPVOID work) {
@@ -236,32 +238,36 @@ Dialog describe(HWND window) {
   return d;
 }
 
+// A dialog is shown once its controls are made and its initialisation is
+// over: from then on it can be read (its icon once it has painted it).
 std::optional<Dialog> waitForDialog(DWORD processId, std::string_view caption, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  do {
-    for (HWND window : topLevelWindows(processId)) {
-      if (windowText(window) == caption) {
-        Sleep(100);  // let it finish its first paint
-        return describe(window);
-      }
-    }
-    Sleep(50);
-  } while (GetTickCount() - start < timeoutMs);
-  return std::nullopt;
+  HWND found = nullptr;
+  const auto shown = [&] {
+    for (HWND window : topLevelWindows(processId))
+      if (windowText(window) == caption) found = window;
+    return found != nullptr;
+  };
+  if (!testing_support::waitUntil(shown, timeoutMs)) return std::nullopt;
+  return describe(found);
 }
 
+// Of windows that showed at once, an owner is taken before what it owns: a
+// message box over the progress window is answered after the window has been
+// read, which may go as soon as the box does.
 std::optional<Dialog> waitForAnyDialog(DWORD processId, const std::vector<HWND>& known, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  do {
-    for (HWND window : topLevelWindows(processId)) {
-      if (std::find(known.begin(), known.end(), window) == known.end()) {
-        Sleep(100);
-        return describe(window);
-      }
+  HWND found = nullptr;
+  const auto shown = [&] {
+    std::vector<HWND> fresh;
+    for (HWND window : topLevelWindows(processId))
+      if (std::find(known.begin(), known.end(), window) == known.end()) fresh.push_back(window);
+    for (HWND window : fresh) {
+      const HWND owner = GetWindow(window, GW_OWNER);
+      if (std::find(fresh.begin(), fresh.end(), owner) == fresh.end()) found = window;
     }
-    Sleep(50);
-  } while (GetTickCount() - start < timeoutMs);
-  return std::nullopt;
+    return found != nullptr;
+  };
+  if (!testing_support::waitUntil(shown, timeoutMs)) return std::nullopt;
+  return describe(found);
 }
 
 bool clickButton(const Dialog& dialog, std::string_view button) {
@@ -425,24 +431,26 @@ bool chooseFolder(const Dialog& browser, const std::string& folder, DWORD timeou
   const DWORD start = GetTickCount();
   auto late = [&] { return GetTickCount() - start >= timeoutMs; };
   HWND tree = nullptr;
-  while (!(tree = FindWindowExA(browser.window, nullptr, "SysTreeView32", nullptr)) ||
-         SendMessageA(tree, TVM_GETCOUNT, 0, 0) == 0) {
-    if (late()) return false;
-    Sleep(50);
-  }
+  if (!testing_support::waitUntil(
+          [&] {
+            tree = FindWindowExA(browser.window, nullptr, "SysTreeView32", nullptr);
+            return tree && SendMessageA(tree, TVM_GETCOUNT, 0, 0) != 0;
+          },
+          timeoutMs))
+    return false;
   RemoteMemory path(browser.processId, folder.size() + 1);
   if (!path || !path.write(0, folder.c_str(), folder.size() + 1)) return false;
   const std::string leaf = folder.substr(folder.find_last_of('\\') + 1);
   // The browser opens the tree down to the folder; OK only once it shows the
   // folder selected, as a person would wait to see it. A browser still
   // starting up may put its own first selection over ours: ask again.
-  for (;;) {
-    SendMessageA(browser.window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.at()));
-    if (lstrcmpiA(selectedTreeText(tree, browser.processId).c_str(), leaf.c_str()) == 0) break;
-    if (late()) return false;
-    Sleep(100);
-  }
-  return clickButton(browser, "OK");
+  const bool selected = testing_support::waitUntil(
+      [&] {
+        SendMessageA(browser.window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(path.at()));
+        return lstrcmpiA(selectedTreeText(tree, browser.processId).c_str(), leaf.c_str()) == 0;
+      },
+      late() ? 0 : timeoutMs - (GetTickCount() - start));
+  return selected && clickButton(browser, "OK");
 }
 
 COLORREF Picture::at(int x, int y) const {

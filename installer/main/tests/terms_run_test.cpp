@@ -16,11 +16,6 @@ using testing_support::TempDir;
 
 constexpr const char* kTerms = "Terms and conditions";
 
-std::string makeCopy(const std::string& root) {
-  testing_support::makeFolders(root + "\\experts");
-  return root;
-}
-
 // The address the browser control in the terms dialog was created with.
 std::string placeholderText(const robot::Dialog& dialog) {
   wchar_t text[2048] = {};
@@ -42,7 +37,7 @@ std::string screenshotPath(const std::string& name) {
 class TermsRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    copy = makeCopy(copyDir.path());
+    copy = testing_support::makeSampleCopy(copyDir.path());
     package.addFile("a.ex4", "a");
   }
   void writeIni(const std::string& licensing, const std::string& text = "") {

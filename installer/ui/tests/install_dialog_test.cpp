@@ -15,6 +15,7 @@
 #include "testing/recorder/shell_open.h"
 #include "testing/support/registry_entries.h"
 #include "testing/terminal/test_terminal.h"
+#include "terminal/path_text.h"
 
 namespace {
 
@@ -28,17 +29,6 @@ using testing_support::waitUntil;
 
 constexpr const char* kDefaultCaption = "Add-on for MetaTrader 4";
 constexpr const char* kPackageIni = "[Install]\r\nexpert.ex4=experts\r\n";
-
-std::string makeCopy(const std::string& root) {
-  testing_support::makeFolders(root + "\\experts");
-  testing_support::makeFolders(root + "\\config");
-  return root;
-}
-
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool sameFolder(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
@@ -103,7 +93,8 @@ int pixelsOf(HWND control, COLORREF colour) {
 // only from the program list: a numbered line and a bare line.
 struct NumberedAndBareCopies {
   NumberedAndBareCopies(const std::string& numberedName, const std::string& title, const std::string& bareName)
-      : numbered(test_terminal::makeCopyFolder(dir / numberedName)), bare(makeCopy(dir / bareName)) {
+      : numbered(test_terminal::makeCopyFolder(dir / numberedName)),
+        bare(testing_support::makeSampleCopy(dir / bareName)) {
     started = terminal.start(numbered, title) &&
               registry.uninstallEntry("MarvoltDialog" + bareName, bare + "\\Uninstall.exe");
   }
@@ -185,7 +176,7 @@ class DialogRun {
 // their own copies to a machine that has none.
 TEST(InstallDialog, EmptyListKeepsInstallDisabledUntilFindMt4AddsACopy) {
   TempDir dir{"dlg"};
-  const std::string copy = makeCopy(dir / "Browsed");
+  const std::string copy = testing_support::makeSampleCopy(dir / "Browsed");
   Package package;
   addExpert(package);
   DialogRun run(package);
@@ -216,7 +207,7 @@ TEST(InstallDialog, OneLineOpensSelectedTwoOrMoreNoneSelected) {
     RegistryEntries registry;
     std::vector<std::string> folders;
     for (int i = 0; i < copies; ++i) {
-      folders.push_back(makeCopy(dir / ("Copy" + std::to_string(i))));
+      folders.push_back(testing_support::makeSampleCopy(dir / ("Copy" + std::to_string(i))));
       ASSERT_TRUE(registry.uninstallEntry("MarvoltDialogTest" + std::to_string(i), folders.back() + "\\Uninstall.exe"));
     }
     Package package;
@@ -304,23 +295,23 @@ TEST(InstallDialog, ChosenCopiesAreInstalledInListOrder) {
 
 TEST(InstallDialog, FindMt4SelectsAnEqualLineOrAddsTheFolder) {
   TempDir dir{"dlg"};
-  const std::string bare = makeCopy(dir / "Bare");
+  const std::string bare = testing_support::makeSampleCopy(dir / "Bare");
   const std::string numbered = test_terminal::makeCopyFolder(dir / "Numbered");
   test_terminal::TestTerminal terminal;
   ASSERT_TRUE(terminal.start(numbered, "3: Live"));
   RegistryEntries registry;
   // Listed in lower case; the browser gives the folder as the disk spells it.
-  ASSERT_TRUE(registry.uninstallEntry("MarvoltDialogLower", lower(bare) + "\\Uninstall.exe"));
+  ASSERT_TRUE(registry.uninstallEntry("MarvoltDialogLower", terminal::asciiLower(bare) + "\\Uninstall.exe"));
   Package package;
   addExpert(package);
   DialogRun run(package);
   ASSERT_NE(run.dialog.window, nullptr);
   const auto before = run.lines();
   ASSERT_EQ(before.size(), 2u);
-  ASSERT_NE(std::find(before.begin(), before.end(), lower(bare)), before.end());
+  ASSERT_NE(std::find(before.begin(), before.end(), terminal::asciiLower(bare)), before.end());
 
   ASSERT_TRUE(run.findMt4(bare));
-  EXPECT_TRUE(run.waitForSelected({lower(bare)})) << "the equal line, in other letter case, is selected";
+  EXPECT_TRUE(run.waitForSelected({terminal::asciiLower(bare)})) << "the equal line, in other letter case, is selected";
   EXPECT_EQ(run.lines(), before) << "and nothing is added";
 
   ASSERT_TRUE(run.findMt4(numbered));
@@ -377,7 +368,7 @@ TEST(InstallDialog, SelectAllAndInvert) {
   RegistryEntries registry;
   std::vector<std::string> folders;
   for (const char* name : {"One", "Three", "Two"}) {
-    folders.push_back(makeCopy(dir / name));
+    folders.push_back(testing_support::makeSampleCopy(dir / name));
     ASSERT_TRUE(registry.uninstallEntry(std::string("MarvoltDialog") + name, folders.back() + "\\Uninstall.exe"));
   }
   Package package;
@@ -408,7 +399,7 @@ TEST(InstallDialog, EscapeAndTheCloseBoxEndTheRunWithoutAMessage) {
   for (const auto& way : ways) {
     SCOPED_TRACE(way.name);
     TempDir dir{"dlg"};
-    const std::string copy = makeCopy(dir / "Copy");
+    const std::string copy = testing_support::makeSampleCopy(dir / "Copy");
     RegistryEntries registry;
     ASSERT_TRUE(registry.uninstallEntry("MarvoltDialogClose", copy + "\\Uninstall.exe"));
     Package package;
@@ -434,10 +425,10 @@ TEST(InstallDialog, ThousandAndOneCopiesInstallIntoTheFirstThousand) {
   for (int i = 0; i < 1000; ++i) {
     char name[16];
     wsprintfA(name, "C%04d", i);
-    const std::string copy = makeCopy(dir / name);
+    const std::string copy = testing_support::makeSampleCopy(dir / name);
     ASSERT_TRUE(registry.uninstallEntry(std::string("MarvoltDialogMany") + name, copy + "\\Uninstall.exe"));
   }
-  const std::string last = makeCopy(dir / "Z Last");
+  const std::string last = testing_support::makeSampleCopy(dir / "Z Last");
   Package package;
   addExpert(package);
   DialogRun run(package);

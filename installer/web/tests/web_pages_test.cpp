@@ -24,6 +24,27 @@ using testing_support::TempDir;
 
 // Acts on a dialog of this thread from inside its modal loop: `act` is
 // called on each tick once the dialog is up, until it answers true.
+struct CaptionSearch {
+  const std::string& caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK matchCaption(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<CaptionSearch*>(param);
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  if (search->caption != text) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// A top-level window of this thread with that caption, or null.
+HWND ownWindow(const std::string& caption) {
+  CaptionSearch search{caption};
+  EnumThreadWindows(GetCurrentThreadId(), matchCaption, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 class DialogAction {
  public:
   DialogAction(const char* caption, std::function<bool(HWND)> act) {
@@ -42,7 +63,9 @@ class DialogAction {
   static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
     DialogAction* self = current_;
     if (!self || self->acted_ || self->busy_) return;
-    const HWND dialog = FindWindowA(nullptr, self->caption_.c_str());
+    // Only this thread's own: a test running beside this one may show a
+    // dialog of the same caption.
+    const HWND dialog = ownWindow(self->caption_);
     if (!dialog || !IsWindowVisible(dialog)) return;
     self->busy_ = true;
     self->acted_ = self->act_(dialog);
