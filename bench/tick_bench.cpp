@@ -2,6 +2,7 @@
 // and the processor time of 100 tick threads next to that of one.
 #include <windows.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     pump(interval >= 1000 ? 5200 : 2000);
     remove(handle);
     DestroyWindow(chart);
-    const double expected = static_cast<double>((interval + 9) / 10 * 10);  // whole 10 ms steps
+    const double expected = std::ceil(interval / 10.0) * 10.0;  // whole 10 ms steps
     double measured = 0;
     if (arrivals.size() > 1)
       measured =

@@ -272,7 +272,7 @@ double redisPublishRate(const Options& o, int threads, int perThread) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   Options o;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i], value = argv[i + 1];
@@ -311,4 +311,13 @@ int main(int argc, char** argv) {
   std::printf("  ratio hub/floor:            p50 %.1f, p99 %.1f\n", percentile(hub, 0.5) / percentile(floor, 0.5),
               percentile(hub, 0.99) / percentile(floor, 0.99));
   return 0;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "hub_load: %s\n", e.what());
+  }
+  return 1;
 }

@@ -26,7 +26,7 @@ void raiseDescriptorLimit() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const auto& a : args)
     if (a == "--help" || a == "-h") {
@@ -62,4 +62,17 @@ int main(int argc, char** argv) {
   server->stopRedis();
   hub::logLine("stopped");
   return 0;
+}
+
+// What nothing below caught (out of memory, a failed system call the
+// library throws for) ends the hub with its reason in the log.
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "lumarel-hub: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "lumarel-hub: unknown failure\n";
+  }
+  return 1;
 }

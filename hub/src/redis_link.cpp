@@ -199,7 +199,7 @@ void RedisLink::listen(Sent sent, Resync resync) {
   listener_ = std::thread([this, sent = std::move(sent), resync = std::move(resync)] { subscribe(sent, resync); });
 }
 
-void RedisLink::subscribe(Sent sent, Resync resync) {
+void RedisLink::subscribe(const Sent& sent, const Resync& resync) {
   int pauseMs = 100;
   while (!listenerStop_) {
     std::string why;

@@ -72,7 +72,7 @@ class RedisLink {
     bool idempotent = false;
   };
   void work();
-  void subscribe(Sent sent, Resync resync);
+  void subscribe(const Sent& sent, const Resync& resync);
   bool enqueue(Job job);
 
   boost::asio::io_context& loop_;

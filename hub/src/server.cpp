@@ -132,7 +132,7 @@ void Server::sent(long long id, const std::string& channel) {
         {store::lastKey(channel), store::messagesKey(channel), store::timesKey(channel)},
         {std::to_string(mark), std::to_string(nowMs()), std::to_string(settings_.keepSeconds * 1000LL),
          std::to_string(settings_.linesPerAnswer)},
-        [shared](Reply reply) {
+        [shared](const Reply& reply) {
           for (const auto& s : *shared) s->onFetched(reply);
         },
         true);

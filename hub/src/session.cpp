@@ -143,7 +143,7 @@ void Session::receive(const Request& request, long long r) {
        store::timesKey(channel_)},
       {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), std::to_string(r), std::to_string(now),
        std::to_string(s.keepSeconds * 1000LL), std::to_string(s.linesPerAnswer)},
-      [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
+      [self = shared_from_this()](const Reply& reply) { self->onFetched(reply); }, true);
   if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
 }
 
@@ -155,7 +155,7 @@ void Session::fetchAgain() {
       kFetchScript, {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)},
       {std::to_string(mark_), std::to_string(nowMs()), std::to_string(s.keepSeconds * 1000LL),
        std::to_string(s.linesPerAnswer)},
-      [self = shared_from_this()](Reply reply) { self->onFetched(reply); }, true);
+      [self = shared_from_this()](const Reply& reply) { self->onFetched(reply); }, true);
   if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
 }
 
