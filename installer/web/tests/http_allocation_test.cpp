@@ -107,10 +107,13 @@ TEST(HttpAllocation, FailureOnTheNotificationThreadEndsOnlyThatThread) {
     started.emplace_back(OpenThread(SYNCHRONIZE, FALSE, id));
     if (started.back()) waitable.push_back(started.back().get());
   }
-  // A thread that could not be opened has ended already.
+  // A thread that could not be opened has ended already. WinHTTP may have
+  // started threads of its own by now, which live on: the notification thread
+  // is one of those that end.
   if (!waitable.empty()) {
-    EXPECT_EQ(
-        WaitForMultipleObjects(static_cast<DWORD>(waitable.size()), waitable.data(), FALSE, 30000) - WAIT_OBJECT_0, 0u)
+    EXPECT_LT(
+        WaitForMultipleObjects(static_cast<DWORD>(waitable.size()), waitable.data(), FALSE, 30000) - WAIT_OBJECT_0,
+        waitable.size())
         << "the notification thread did not end: " << GetLastError();
   }
   EXPECT_TRUE(testing_support::waitUntil([&] { return test_http::requests(prefix).size() == 1; }, 10000))
