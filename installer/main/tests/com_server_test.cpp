@@ -13,6 +13,7 @@
 #include "installer/web/tests/page_script.h"
 #include "terminal/win_handles.h"
 #include "testing/recorder/shell_open.h"
+#include "terminal/path_text.h"
 
 namespace {
 
@@ -84,22 +85,27 @@ int processesOf(const std::string& path) {
   return count;
 }
 
-std::string lower(std::string text) {
-  for (auto& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 class ComRegistrationTest : public ::testing::Test {
  protected:
   // A package without install.ini ends its run before the switch is reached.
-  void SetUp() override { package.writeIni("[Info]\r\n"); }
+  void SetUp() override {
+    removeRegistration();  // each test starts from a machine without the class
+    package.writeIni("[Info]\r\n");
+  }
   void TearDown() override {
-    // Whatever a failed test left behind.
-    for (HKEY root : {HKEY_CLASSES_ROOT, userClasses()})
+    removeRegistration();  // whatever a failed test left behind
+    RegCloseKey(userClasses_);
+  }
+  // The classes root shows the user's keys over the machine's: a key in both
+  // is gone from it only once it is gone from both.
+  void removeRegistration() {
+    HKEY machineClasses = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes", 0, KEY_ALL_ACCESS, &machineClasses);
+    for (HKEY root : {userClasses(), machineClasses, HKEY_CLASSES_ROOT})
       for (const char* key : {kClassKey, "Marvolt.WBCustomizer", "Marvolt.WBCustomizer.1", kAppIdKey,
                               "AppID\\Marvolt.exe", kTypeLibKey, kInterfaceKey})
-        RegDeleteTreeA(root, key);
-    RegCloseKey(userClasses_);
+        if (root) RegDeleteTreeA(root, key);
+    if (machineClasses) RegCloseKey(machineClasses);
   }
   HKEY userClasses() {
     if (!userClasses_) RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Classes", &userClasses_);
@@ -109,7 +115,8 @@ class ComRegistrationTest : public ::testing::Test {
     EXPECT_EQ(readValue(root, kClassKey), "WBCustomizer Class");
     const auto server = readValue(root, std::string(kClassKey) + "\\LocalServer32");
     ASSERT_TRUE(server.has_value());
-    EXPECT_EQ(lower(*server), lower("\"" + package.exe() + "\"")) << "the program's own path";
+    EXPECT_EQ(terminal::asciiLower(*server), terminal::asciiLower("\"" + package.exe() + "\""))
+        << "the program's own path";
     EXPECT_EQ(readValue(root, std::string(kClassKey) + "\\ProgID"), "Marvolt.WBCustomizer.1");
     EXPECT_EQ(readValue(root, std::string(kClassKey) + "\\VersionIndependentProgID"), "Marvolt.WBCustomizer");
     EXPECT_EQ(readValue(root, std::string(kClassKey) + "\\TypeLib"), "{4E743D78-BB8A-478A-A12F-75EF0FFD6533}");
