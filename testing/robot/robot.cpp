@@ -162,7 +162,10 @@ UINT recogniseIcon(HWND iconControl) {
                                      {IDI_EXCLAMATION, MB_ICONWARNING},
                                      {IDI_ASTERISK, MB_ICONINFORMATION}};
   UINT recognised = 0;
-  // Until the box has painted its icon, none of the four matches.
+  // Until the box has painted its icon, none of the four matches; while it is
+  // painting, a half-drawn icon may come nearest to another one. So the icon
+  // is taken once two looks in a row find the same one.
+  UINT previous = 0;
   testing_support::waitUntil(
       [&] {
         RECT r;
@@ -172,14 +175,19 @@ UINT recogniseIcon(HWND iconControl) {
         const COLORREF background = RGB(shown.rgb[0], shown.rgb[1], shown.rgb[2]);
         const long blank = static_cast<long>(size) * size * 3 * 4;  // below this: a match
         long best = LONG_MAX;
+        UINT nearest = 0;
         for (const auto& c : kIcons) {
           const long d = difference(shown, drawReference(c.icon, background, size), size);
           if (d < best) {
             best = d;
-            recognised = c.style;
+            nearest = c.style;
           }
         }
-        return best < blank;
+        const UINT seen = best < blank ? nearest : 0;
+        const bool settled = seen != 0 && seen == previous;
+        previous = seen;
+        if (settled) recognised = seen;
+        return settled;
       },
       10000);
   return recognised;
