@@ -24,25 +24,14 @@ using testing_support::TempDir;
 
 // Acts on a dialog of this thread from inside its modal loop: `act` is
 // called on each tick once the dialog is up, until it answers true.
-struct CaptionSearch {
-  const std::string& caption;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK matchCaption(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<CaptionSearch*>(param);
-  char text[256] = {};
-  GetWindowTextA(window, text, sizeof text);
-  if (search->caption != text) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-// A top-level window of this thread with that caption, or null.
+// A shown top-level window of this process with that caption, or null.
 HWND ownWindow(const std::string& caption) {
-  CaptionSearch search{caption};
-  EnumThreadWindows(GetCurrentThreadId(), matchCaption, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  for (HWND window : robot::topLevelWindows(GetCurrentProcessId())) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    if (caption == text) return window;
+  }
+  return nullptr;
 }
 
 class DialogAction {
@@ -63,7 +52,7 @@ class DialogAction {
   static void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
     DialogAction* self = current_;
     if (!self || self->acted_ || self->busy_) return;
-    // Only this thread's own: a test running beside this one may show a
+    // Only this process's own: a test running beside this one may show a
     // dialog of the same caption.
     const HWND dialog = ownWindow(self->caption_);
     if (!dialog || !IsWindowVisible(dialog)) return;
