@@ -164,13 +164,16 @@ UINT recogniseIcon(HWND iconControl) {
   UINT recognised = 0;
   // Until the box has painted its icon, none of the four matches; while it is
   // painting, a half-drawn icon may come nearest to another one. So the icon
-  // is taken once two looks in a row find the same one.
+  // is taken once two looks in a row find the same one. On a machine that is
+  // busy the box may take long to paint: the wait ends as soon as it has.
   UINT previous = 0;
-  testing_support::waitUntil(
+  Pixels last;
+  const bool settledInTime = testing_support::waitUntil(
       [&] {
         RECT r;
         GetWindowRect(iconControl, &r);
         const Pixels shown = capture(r);
+        last = shown;
         if (shown.width < size || shown.height < size) return false;
         const COLORREF background = RGB(shown.rgb[0], shown.rgb[1], shown.rgb[2]);
         const long blank = static_cast<long>(size) * size * 3 * 4;  // below this: a match
@@ -189,7 +192,16 @@ UINT recogniseIcon(HWND iconControl) {
         if (settled) recognised = seen;
         return settled;
       },
-      10000);
+      30000);
+  if (!settledInTime) {
+    // What the screen showed in the icon's place, for whoever reads the failure.
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    const std::string path =
+        std::string(folder) + "robot-unrecognised-icon-" + std::to_string(GetCurrentProcessId()) + ".png";
+    std::ofstream(path, std::ios::binary) << encodePng(last.width, last.height, last.rgb);
+    std::fprintf(stderr, "robot: no system icon recognised in the box; what the screen showed: %s\n", path.c_str());
+  }
   return recognised;
 }
 
