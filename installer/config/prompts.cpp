@@ -6,7 +6,7 @@ namespace installer {
 
 namespace {
 constexpr DWORD kPromptBuffer = 2000;
-constexpr std::size_t kPromptBound = 1998;
+
 }  // namespace
 
 std::string readPrompt(const std::string& iniPath, const char* key, const char* defaultText) {

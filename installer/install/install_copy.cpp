@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
 #include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
+#include "installer/install/mql4_folder.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -32,11 +35,30 @@ std::string systemFolder(FolderQuery query) {
   return withBackslash(folder);
 }
 
+// Every missing level of `below`, a relative folder, under `base`.
+std::string makeFoldersBelow(const std::string& base, std::string_view below) {
+  std::string folder = withBackslash(base);
+  for (std::size_t start = 0; start < below.size();) {
+    const std::size_t end = std::min(below.find('\\', start), below.size());
+    if (end > start) {
+      folder += below.substr(start, end - start);
+      folder += '\\';
+      if (folder.size() <= kMaxPathChars) CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    start = end + 1;
+  }
+  return folder;
+}
+
 std::string destinationFolder(const std::string& root, const std::string& destination) {
   switch (classifyDestination(destination)) {
     case Destination::System32: return systemFolder(GetSystemWow64DirectoryA);
     case Destination::System64: return systemFolder(GetSystemDirectoryA);
     case Destination::Windows: return systemFolder(GetWindowsDirectoryA);
+    case Destination::Mql4: {
+      const std::string mql4 = mql4Folder(root);
+      return mql4.empty() ? std::string() : makeFoldersBelow(mql4, mql4Subfolder(destination));
+    }
     case Destination::CopyFolder: break;
   }
   const std::string folder = withBackslash(withBackslash(root) + destination);
@@ -75,7 +97,8 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
   const bool ignoreFailure = (target.flags & kIgnoreCopyFailure) != 0;
   const std::string folder = destinationFolder(root, target.destination);
   if (folder.empty()) {
-    // This Windows has no such system folder (system32 on 32-bit Windows).
+    // This Windows has no such system folder (system32 on 32-bit Windows), or
+    // the copy's MQL4 folder cannot be had.
     if (!ignoreFailure) showFixedError(key, kNoDestinationCaption);
     return ignoreFailure;
   }

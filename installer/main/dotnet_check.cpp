@@ -9,16 +9,6 @@
 
 namespace installer {
 
-const char* dotNetKeyName(int versionCheck) {
-  switch (versionCheck) {
-    case 200: return "v2.0.50727";
-    case 300: return "v3.0";
-    case 350: return "v3.5";
-    case 400: return "v4";
-    default: return nullptr;
-  }
-}
-
 std::string dotNetQuestion(int versionCheck) {
   char text[512];
   std::snprintf(text, sizeof text,
