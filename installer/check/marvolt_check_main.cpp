@@ -22,7 +22,6 @@ int main(int argc, char** argv) {
 #else
   const std::string file = folder + "/install.ini";
 #endif
-  for (const auto& finding : check.findings)
-    std::printf("%s\n", installer::formatFinding(file, finding).c_str());
+  for (const auto& finding : check.findings) std::printf("%s\n", installer::formatFinding(file, finding).c_str());
   return installer::checkExitCode(check);
 }

@@ -94,7 +94,8 @@ bool packageHasFile(const fs::path& folder, std::string_view relative) {
 bool hasScheme(std::string_view text) { return text.find("://") != std::string_view::npos; }
 
 bool isHttpAddress(std::string_view text) {
-  return equalsIgnoringAsciiCase(text.substr(0, 7), "http://") || equalsIgnoringAsciiCase(text.substr(0, 8), "https://");
+  return equalsIgnoringAsciiCase(text.substr(0, 7), "http://") ||
+         equalsIgnoringAsciiCase(text.substr(0, 8), "https://");
 }
 
 class Checker {
@@ -151,7 +152,8 @@ class Checker {
       }
       if (isListed(section.name)) continue;
       if (!isKeyed(section.name)) {
-        error(section.line, "unknown section [" + section.name + "]" + suggestion(section.name, sectionNames, "[", "]"));
+        error(section.line,
+              "unknown section [" + section.name + "]" + suggestion(section.name, sectionNames, "[", "]"));
         continue;
       }
       std::vector<std::string> keyNames;
@@ -167,8 +169,8 @@ class Checker {
           continue;
         }
         if (!knownKey(section.name, entry.key))
-          error(entry.line, "unknown key " + entry.key + " in [" + section.name + "]" +
-                                suggestion(entry.key, keyNames, "", ""));
+          error(entry.line,
+                "unknown key " + entry.key + " in [" + section.name + "]" + suggestion(entry.key, keyNames, "", ""));
       }
     }
   }
@@ -180,9 +182,8 @@ class Checker {
     for (const auto& entry : section.entries) {
       used += entry.key.size() + 1;
       if (used > kKeyListSize) {
-        error(entry.line, "[" + section.name + "] is longer than the installer reads (" +
-                              std::to_string(kKeyListSize) + " characters of names): " + entry.key +
-                              " and the names after it are left out");
+        error(entry.line, "[" + section.name + "] is longer than the installer reads (" + std::to_string(kKeyListSize) +
+                              " characters of names): " + entry.key + " and the names after it are left out");
         break;
       }
       entries.push_back(&entry);
@@ -202,8 +203,10 @@ class Checker {
   void checkDestination(const IniEntry& entry, const std::string& destination) {
     const Destination kind = classifyDestination(destination);
     std::string_view folder = destination;
-    if (kind == Destination::Mql4) folder = mql4Subfolder(destination);
-    else if (kind != Destination::CopyFolder) return;
+    if (kind == Destination::Mql4)
+      folder = mql4Subfolder(destination);
+    else if (kind != Destination::CopyFolder)
+      return;
     const bool badCharacter = folder.find_first_of("<>:\"|?*") != std::string_view::npos;
     if (isAbsolute(folder) || leavesTheFolder(folder) || badCharacter)
       error(entry.line, "destination \"" + destination + "\" of " + entry.key +
@@ -232,7 +235,8 @@ class Checker {
     }
     for (const IniEntry* entry : listedEntries(*install)) {
       if (ini_.entry(sections::Install, entry->key) != entry) {
-        warn(entry->line, entry->key + " again in [Install]: the installer copies it twice, both times as the first says");
+        warn(entry->line,
+             entry->key + " again in [Install]: the installer copies it twice, both times as the first says");
         continue;
       }
       checkSource(*entry, sections::Install);

@@ -47,7 +47,8 @@ IniFile parseIni(std::string_view text) {
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const auto close = line.rfind(']');
-      const std::string_view name = line.substr(1, close == std::string_view::npos || close == 0 ? line.size() - 1 : close - 1);
+      const std::string_view name =
+          line.substr(1, close == std::string_view::npos || close == 0 ? line.size() - 1 : close - 1);
       file.sections.push_back({std::string(trimmed(name)), lineNumber, {}});
       continue;
     }

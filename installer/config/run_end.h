@@ -15,8 +15,6 @@ enum class ExitCode : int {
 // failure, as the steps have always answered.
 enum StepEnd : int { kStepFailed = 0, kStepGoOn = 1, kStepEndedByUser = 2 };
 
-inline ExitCode exitCodeOf(StepEnd end) {
-  return end == kStepEndedByUser ? ExitCode::EndedByUser : ExitCode::Failed;
-}
+inline ExitCode exitCodeOf(StepEnd end) { return end == kStepEndedByUser ? ExitCode::EndedByUser : ExitCode::Failed; }
 
 }  // namespace installer

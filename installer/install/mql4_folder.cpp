@@ -35,8 +35,8 @@ std::string toAnsi(const std::wstring& wide) {
 }
 
 std::string readWholeFile(const std::wstring& path) {
-  terminal::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+  terminal::UniqueFile file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return {};
   std::string bytes(4096, '\0');  // a path and a line end
   DWORD got = 0;

@@ -32,8 +32,8 @@ TEST(IniFile, ProfileIntegers) {
   const struct {
     const char* text;
     std::optional<long long> number;
-  } cases[] = {{"350", 350}, {"  -7", -7}, {"+4", 4}, {"12abc", 12}, {"3.5", 3}, {"abc", std::nullopt},
-               {"", std::nullopt}};
+  } cases[] = {{"350", 350}, {"  -7", -7},          {"+4", 4},         {"12abc", 12},
+               {"3.5", 3},   {"abc", std::nullopt}, {"", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(profileInteger(c.text), c.number) << c.text;
 }
 

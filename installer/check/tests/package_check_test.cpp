@@ -22,9 +22,8 @@ class Scratch {
  public:
   Scratch() {
     static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("mcheck-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff) + "-" +
-             std::to_string(counter++));
+    path_ = fs::temp_directory_path() / ("mcheck-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff) +
+                                         "-" + std::to_string(counter++));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -129,8 +128,8 @@ TEST(PackageCheck, BrokenPackagesGiveTheirLines) {
         "app-store server nor an http(s) address"}},
       {"values cut by their buffers",
        {{"a.ex4", "a"}},
-       "[Info]\nCaption=" + std::string(1000, 'c') + "\nDownloadId=" + std::string(99, 'd') + "\n[Text]\nSuccess=" +
-           std::string(1999, 's') + "\n[Install]\na.ex4=experts\n",
+       "[Info]\nCaption=" + std::string(1000, 'c') + "\nDownloadId=" + std::string(99, 'd') +
+           "\n[Text]\nSuccess=" + std::string(1999, 's') + "\n[Install]\na.ex4=experts\n",
        {"install.ini:2: warning: the value of Caption is 1000 characters: the installer reads only the first 999",
         "install.ini:3: error: the value of DownloadId is 99 characters: the installer reads only the first 98",
         "install.ini:5: warning: the value of Success is 1999 characters: the installer reads only the first 1998"}},
@@ -147,8 +146,11 @@ TEST(PackageCheck, BrokenPackagesGiveTheirLines) {
        "[Info]\nLogFile=C:\\logs\\run.log\n[Install]\na.ex4=experts\n",
        {"install.ini:2: error: LogFile=C:\\logs\\run.log is no plain file name (the log goes into the temporary "
         "folder)"}},
-      {"no install.ini", {{"a.ex4", "a"}}, "", {"install.ini: error: no install.ini in the package folder: the "
-                                               "installer stops at once"}},
+      {"no install.ini",
+       {{"a.ex4", "a"}},
+       "",
+       {"install.ini: error: no install.ini in the package folder: the "
+        "installer stops at once"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
