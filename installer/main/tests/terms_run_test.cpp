@@ -181,6 +181,7 @@ TEST_F(TermsRunTest, HostingUnavailableWarnsWithErr1) {
       return d.caption == kTerms ? std::string("Cancel") : robot::goOnButton(d);
     });
     EXPECT_EQ(result.captions(), c.captions);
+    EXPECT_EQ(result.exitCode, 1u) << "terms that could not be shown fail the run, also when their message is silenced";
     if (c.message && !result.dialogs.empty()) {
       const auto& warning = result.dialogs[0];
       EXPECT_EQ(warning.text, c.message);
