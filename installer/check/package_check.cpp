@@ -9,6 +9,7 @@
 
 #include "installer/config/ini_file.h"
 #include "installer/config/install_ini_keys.h"
+#include "installer/config/log_text.h"
 #include "installer/install/install_rules.h"
 #include "terminal/path_text.h"
 
@@ -340,7 +341,7 @@ class Checker {
   void checkLogFile() {
     const IniEntry* entry = ini_.entry("Info", "LogFile");
     if (!entry || entry->value.empty()) return;
-    if (entry->value.find_first_of("\\/:<>\"|?*") != std::string::npos || entry->value == "." || entry->value == "..")
+    if (!isPlainFileName(entry->value))
       error(entry->line, "LogFile=" + entry->value + " is no plain file name (the log goes into the temporary folder)");
   }
 

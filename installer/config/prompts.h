@@ -28,6 +28,9 @@ inline constexpr const char* kMissingFileCaption = "File missing from installati
 inline constexpr const char* kNoDestinationCaption = "No destination for file";
 inline constexpr const char* kListTooLongCaption = "Installer error";
 
+// Shows a message box and writes it, and the answer, into the run's log.
+int showLoggedMessage(HWND owner, const std::string& text, const char* caption, UINT style);
+
 // A fixed message: error icon, system-modal, no owner window.
 void showFixedError(const std::string& text, const char* caption);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "installer/config/install_ini.h"
+#include "installer/config/prompts.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -30,7 +31,7 @@ bool checkDotNetPrerequisite(const std::string& iniPath) {
     return true;
   }
   const std::string question = dotNetQuestion(versionCheck);
-  return MessageBoxA(nullptr, question.c_str(), kDotNetCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
+  return showLoggedMessage(nullptr, question, kDotNetCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
 }
 
 }  // namespace installer

@@ -5,6 +5,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/config/run_log.h"
 #include "installer/main/com_server.h"
 #include "installer/discovery/discovery.h"
 #include "installer/main/dotnet_check.h"
@@ -58,14 +59,22 @@ MainSequenceSteps installerSteps() {
 }
 
 SequenceEnd runMainSequence(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps) {
-  const auto endEarly = [](ExitCode code) { return SequenceEnd{code, true}; };
-  if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath)) return endEarly(ExitCode::EndedByUser);
+  const auto endEarly = [](ExitCode code, const char* why) {
+    logStep(why);
+    return SequenceEnd{code, true};
+  };
+  if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath))
+    return endEarly(ExitCode::EndedByUser, "ended: the required .NET Framework is missing");
   if (steps.notifyStart) steps.notifyStart(request.iniPath);
   if (steps.showTerms) {
-    if (const StepEnd end = steps.showTerms(request); end != kStepGoOn) return endEarly(exitCodeOf(end));
+    if (const StepEnd end = steps.showTerms(request); end != kStepGoOn)
+      return endEarly(exitCodeOf(end), end == kStepEndedByUser ? "ended: the terms were declined"
+                                                               : "ended: the terms could not be shown");
   }
   if (steps.runMt4Setup) {
-    if (const StepEnd end = steps.runMt4Setup(request); end != kStepGoOn) return endEarly(exitCodeOf(end));
+    if (const StepEnd end = steps.runMt4Setup(request); end != kStepGoOn)
+      return endEarly(exitCodeOf(end),
+                      end == kStepEndedByUser ? "ended: no broker was chosen" : "ended: the MetaTrader 4 step failed");
   }
 
   bool newlyInstalledCopy = false;
@@ -75,10 +84,15 @@ SequenceEnd runMainSequence(InstallRequest& request, const std::string& commandL
     request.copyCount = 1;
     request.copyPaths[0] = commandLine;
   } else if (steps.showInstallDialog && !steps.showInstallDialog(request)) {
+    logStep("ended: the install dialog could not be shown");
     return {ExitCode::Failed, false};
   }
   // No choice: no message, and nothing was installed.
-  if (request.copyCount == 0) return {ExitCode::EndedByUser, false};
+  if (request.copyCount == 0) {
+    logStep("ended: no copy was chosen");
+    return {ExitCode::EndedByUser, false};
+  }
+  for (int i = 0; i < request.copyCount; ++i) logStep("copy chosen: " + request.copyPaths[i]);
 
   const bool installed = steps.installIntoChosenCopies && steps.installIntoChosenCopies(request, newlyInstalledCopy);
   if (!installed) {
@@ -116,15 +130,19 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
     return 1;
   }
 
+  openRunLog(request.iniPath);
+  logStep("command line: " + commandLine);
   const SequenceEnd end = runMainSequence(request, commandLine, steps);
-  const int exitCode = static_cast<int>(end.exitCode);
-  if (end.endedEarly) return exitCode;
-
-  PostQuitMessage(0);
-  const int comResult = runComServerStartup(commandLine);
-  // A registration run answers with the registration's own result; any
-  // other run with how the installation went.
-  return isRegistrationSwitch(findComServerSwitch(commandLine)) ? comResult : exitCode;
+  int exitCode = static_cast<int>(end.exitCode);
+  if (!end.endedEarly) {
+    PostQuitMessage(0);
+    const int comResult = runComServerStartup(commandLine);
+    // A registration run answers with the registration's own result; any
+    // other run with how the installation went.
+    if (isRegistrationSwitch(findComServerSwitch(commandLine))) exitCode = comResult;
+  }
+  closeRunLog(exitCode);
+  return exitCode;
 }
 
 }  // namespace installer

@@ -8,6 +8,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/config/run_log.h"
 #include "installer/discovery/discovery.h"
 #include "installer/web/browser_host.h"
 #include "installer/web/http_client.h"
@@ -95,10 +96,12 @@ StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, 
     started = ShellExecuteExA(&setup);
   }
   if (!started) {
+    logStep("the MetaTrader 4 setup program did not start (error " + std::to_string(GetLastError()) + ")");
     DeleteFileA(setupPath.c_str());
     showPrompt(request.iniPath, nullptr, prompts::Err5, kWarning);
     return kStepFailed;
   }
+  logStep("MetaTrader 4 setup program run: " + setupPath);
   if (const terminal::UniqueHandle process(setup.hProcess); process) WaitForSingleObject(process.get(), INFINITE);
   DeleteFileA(setupPath.c_str());
 
@@ -112,6 +115,7 @@ StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, 
   }
   request.copyCount = 1;
   request.copyPaths[0] = known.entries[found].folder;
+  logStep("MetaTrader 4 installed into " + request.copyPaths[0]);
   notifyServer(request.iniPath, keys::MessageUrl2, location, false);
   return kStepGoOn;
 }
@@ -140,6 +144,7 @@ StepEnd installTerminalIfWanted(InstallRequest& request, const DownloadProgress&
   if (folder.empty()) return failDownload(request, progress, prompts::Err4);
   const std::string setupPath =
       setupProgramPath(folder, GetTickCount(), static_cast<std::uint32_t>(std::time(nullptr)));
+  logStep("MetaTrader 4 download from " + url);
   if (!downloadToFile(url, setupPath)) {
     DeleteFileA(setupPath.c_str());  // a partial or refused body is no setup program
     return failDownload(request, progress, prompts::Err4);
