@@ -181,6 +181,11 @@ class Checker {
     std::vector<const IniEntry*> entries;
     std::size_t used = 1;
     for (const auto& entry : section.entries) {
+      if (!entry.hasEquals) {
+        error(entry.line,
+              "\"" + entry.key + "\" in [" + section.name + "] has no \"=\": the installer does not see it");
+        continue;
+      }
       used += entry.key.size() + 1;
       if (used > kKeyListSize) {
         error(entry.line, "[" + section.name + "] is longer than the installer reads (" + std::to_string(kKeyListSize) +
@@ -230,8 +235,9 @@ class Checker {
       error(0, "no [Install] section: the package installs no file");
       return;
     }
-    if (install->entries.empty()) {
+    if (std::none_of(install->entries.begin(), install->entries.end(), [](const IniEntry& e) { return e.hasEquals; })) {
       error(install->line, "[Install] lists no file: the package installs nothing");
+      listedEntries(*install);  // says which lines it does not see
       return;
     }
     for (const IniEntry* entry : listedEntries(*install)) {

@@ -31,7 +31,7 @@ const IniEntry* IniFile::entry(std::string_view sectionName, std::string_view ke
   const IniSection* s = section(sectionName);
   if (!s) return nullptr;
   for (const auto& e : s->entries)
-    if (terminal::equalsIgnoringAsciiCase(e.key, key)) return &e;
+    if (e.hasEquals && terminal::equalsIgnoringAsciiCase(e.key, key)) return &e;
   return nullptr;
 }
 

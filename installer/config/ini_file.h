@@ -13,6 +13,8 @@ struct IniEntry {
   std::string key;
   std::string value;  // blanks around it and one pair of enclosing quotes removed
   int line = 0;
+  // A line without "=" is no key: the profile functions neither list it nor
+  // read a value of it.
   bool hasEquals = false;
 };
 
@@ -29,7 +31,7 @@ struct IniFile {
   // The first section of that name, regardless of case: the one the profile
   // functions read.
   const IniSection* section(std::string_view name) const;
-  // The first entry of `key` in that section, regardless of case.
+  // The first key=value entry of `key` in that section, regardless of case.
   const IniEntry* entry(std::string_view sectionName, std::string_view key) const;
 };
 

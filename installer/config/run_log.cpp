@@ -22,8 +22,8 @@ std::string now() {
   SYSTEMTIME time = {};
   GetLocalTime(&time);
   char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay,
-                time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay, time.wHour,
+                time.wMinute, time.wSecond, time.wMilliseconds);
   return text;
 }
 

@@ -18,11 +18,11 @@ TEST(LogText, LongLogLosesWholeLinesFromItsStart) {
     std::size_t bound;
     std::string kept;
   } cases[] = {
-      {"a\r\nb\r\n", 100, "a\r\nb\r\n"},        // within the bound: untouched
-      {"aaaa\r\nbb\r\n", 4, "bb\r\n"},          // the cut falls at a line's start
-      {"aaaa\r\nbb\r\n", 5, "bb\r\n"},          // inside a line: that line goes too
+      {"a\r\nb\r\n", 100, "a\r\nb\r\n"},  // within the bound: untouched
+      {"aaaa\r\nbb\r\n", 4, "bb\r\n"},    // the cut falls at a line's start
+      {"aaaa\r\nbb\r\n", 5, "bb\r\n"},    // inside a line: that line goes too
       {"aaaa\r\nbb\r\ncc\r\n", 9, "bb\r\ncc\r\n"},
-      {"aaaaaaaa", 4, ""},                      // one endless line: nothing of it is kept
+      {"aaaaaaaa", 4, ""},  // one endless line: nothing of it is kept
   };
   for (const auto& c : cases) {
     const std::string kept = keepLogTail(c.text, c.bound);
@@ -35,7 +35,8 @@ TEST(LogText, LongLogLosesWholeLinesFromItsStart) {
 }
 
 TEST(LogText, PlainFileNamesOnly) {
-  for (const char* good : {"package.log", "Sample Trend Tools.txt", "a", "console.log", "com10.log"}) EXPECT_TRUE(installer::isPlainFileName(good)) << good;
+  for (const char* good : {"package.log", "Sample Trend Tools.txt", "a", "console.log", "com10.log"})
+    EXPECT_TRUE(installer::isPlainFileName(good)) << good;
   for (const char* bad : {"", ".", "..", "C:\\log.txt", "..\\up.log", "a/b.log", "con:", "x?.log", "trailing. ",
                           "tab\tname", "NUL", "con.log", "Com1.txt", "lpt9"})
     EXPECT_FALSE(installer::isPlainFileName(bad)) << bad;

@@ -51,8 +51,7 @@ TEST_F(LogRunTest, RunsAppendWhatTheyDidAndHowTheyEnded) {
   // Every line begins with its time.
   for (std::size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
     const std::string line = log.substr(start, end - start);
-    EXPECT_TRUE(line.size() > 24 && line[4] == '-' && line[10] == ' ' && line[13] == ':' && line[19] == '.')
-        << line;
+    EXPECT_TRUE(line.size() > 24 && line[4] == '-' && line[10] == ' ' && line[13] == ':' && line[19] == '.') << line;
   }
 
   // A second run appends: both endings stay. It notifies a server, whose
@@ -63,7 +62,8 @@ TEST_F(LogRunTest, RunsAppendWhatTheyDidAndHowTheyEnded) {
   package.addFile("c.ex4", "c");
   package.writeIni("[Info]\r\nCaption=Logged Tools\r\nLogFile=" + name +
                    "\r\n[Install]\r\na.ex4=experts\r\nb.ex4=experts,1\r\nc.ex4=experts\r\n"
-                   "[Messages]\r\nMessageUrl3=http://localhost" + prefix + "done\r\n");
+                   "[Messages]\r\nMessageUrl3=http://localhost" +
+                   prefix + "done\r\n");
   result = package.run(copy);
   EXPECT_EQ(result.exitCode, 0u);
   log = readFile(path);
