@@ -59,6 +59,9 @@ std::vector<std::string> linesOf(const installer::PackageCheck& check) {
   return lines;
 }
 
+const std::string kNoDestination =
+    " is neither a token (windows, system32, syswow64, system64, mql4) nor a folder relative to the copy";
+
 // Each case: the package's files beside install.ini, its install.ini, and
 // every line the checker gives, in order.
 TEST(PackageCheck, BrokenPackagesGiveTheirLines) {
@@ -111,10 +114,8 @@ TEST(PackageCheck, BrokenPackagesGiveTheirLines) {
        {{"a.ex4", "a"}, {"b.ex4", "b"}, {"c.ex4", "c"}, {"d.ex4", "d"}, {"e.ex4", "e"}, {"f.ex4", "f"}},
        "[Install]\na.ex4=C:\\MT4\\experts\nb.ex4=experts\\..\\..\\x\nc.ex4=experts,2\nd.ex4=MQL4\\Experts, 1\n"
        "e.ex4=windows,yes\nf.ex4=\n",
-       {"install.ini:2: error: destination \"C:\\MT4\\experts\" of a.ex4 is neither a token (windows, system32, "
-        "syswow64, system64, mql4) nor a folder relative to the copy",
-        "install.ini:3: error: destination \"experts\\..\\..\\x\" of b.ex4 is neither a token (windows, system32, "
-        "syswow64, system64, mql4) nor a folder relative to the copy",
+       {"install.ini:2: error: destination \"C:\\MT4\\experts\" of a.ex4" + kNoDestination,
+        "install.ini:3: error: destination \"experts\\..\\..\\x\" of b.ex4" + kNoDestination,
         "install.ini:4: error: flags \"2\" of c.ex4: only 0 and 1 have a meaning (the installer reads 2)",
         "install.ini:6: error: flags \"yes\" of e.ex4: only 0 and 1 have a meaning",
         "install.ini:7: error: f.ex4 has no destination: the installer says \"No destination for file\""}},
