@@ -64,7 +64,7 @@ SequenceEnd runMainSequence(InstallRequest& request, const std::string& commandL
     return SequenceEnd{code, true};
   };
   if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath))
-    return endEarly(ExitCode::EndedByUser, "ended: the required .NET Framework is missing");
+    return endEarly(ExitCode::EndedByUser, "ended: No to the .NET Framework question");
   if (steps.notifyStart) steps.notifyStart(request.iniPath);
   if (steps.showTerms) {
     if (const StepEnd end = steps.showTerms(request); end != kStepGoOn)
