@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Checks the shipped i686 binaries as the terminal and Windows will see them.
 
-check-binaries.py --exe Marvolt.exe [--dll Lumarel.dll --exports exports.def
+check-binaries.py --exe Marvolt.exe [--checker marvolt-check.exe]
+                  [--dll Lumarel.dll --exports exports.def
                   [--stdcall-def Lumarel.stdcall.def --declared Lumarel.mqh]]
 
 Marvolt.exe: PE32 for i386, a GUI program, a manifest that asks for
 requireAdministrator and version 6 of the common controls, imports of the
-system's known DLLs only. Lumarel.dll: PE32
+system's known DLLs only. marvolt-check.exe (shipped beside Marvolt.exe,
+where it is looked for without --checker): PE32 for i386, a console program. Lumarel.dll: PE32
 for i386, exactly the exports listed in the module-definition file, by plain
 names, each taking off the stack as many argument bytes as the MQL4 import
 declaration pushes (the sizes written at link time, against the #import
@@ -15,6 +17,7 @@ ASLR (DYNAMICBASE) and DEP (NXCOMPAT) on, a version resource.
 """
 import re
 import argparse
+import os
 import struct
 import sys
 
@@ -38,6 +41,7 @@ INSTALLER_DLLS = {
 }
 MACHINE_I386 = 0x14C
 SUBSYSTEM_GUI = 2
+SUBSYSTEM_CONSOLE = 3
 RT_MANIFEST = 24
 
 
@@ -256,6 +260,7 @@ def check_hardening_and_version(pe, problems):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe")
+    parser.add_argument("--checker")
     parser.add_argument("--dll")
     parser.add_argument("--exports")
     parser.add_argument("--stdcall-def")
@@ -275,6 +280,16 @@ def main():
             problems.append("%s: the manifest does not ask for common controls 6" % args.exe)
         check_hardening_and_version(pe, problems)
         print("%s: PE32 i386, GUI, imports %s" % (args.exe, ", ".join(sorted(set(pe.imports())))))
+    checker = args.checker or (os.path.join(os.path.dirname(args.exe), "marvolt-check.exe") if args.exe else None)
+    if checker and not os.path.isfile(checker):
+        problems.append("%s: missing: marvolt-check.exe ships beside Marvolt.exe" % checker)
+    elif checker:
+        pe = Pe(checker)
+        check_common(pe, problems)
+        if pe.subsystem != SUBSYSTEM_CONSOLE:
+            problems.append("%s: subsystem %d, not a console program" % (checker, pe.subsystem))
+        check_hardening_and_version(pe, problems)
+        print("%s: PE32 i386, console, imports %s" % (checker, ", ".join(sorted(set(pe.imports())))))
     if args.dll:
         pe = Pe(args.dll)
         check_common(pe, problems)

@@ -1,12 +1,24 @@
 #include "installer/config/prompts.h"
 
 #include "installer/config/ini_text.h"
+#include "installer/config/run_log.h"
 
 namespace installer {
 
 namespace {
 constexpr DWORD kPromptBuffer = 2000;
-constexpr std::size_t kPromptBound = 1998;
+
+const char* answerName(int answer) {
+  switch (answer) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    case 0: return "(not shown)";
+    default: return "(another button)";
+  }
+}
+
 }  // namespace
 
 std::string readPrompt(const std::string& iniPath, const char* key, const char* defaultText) {
@@ -24,12 +36,22 @@ std::string readPrompt(const std::string& iniPath, const char* key, const char* 
 }
 
 int showPromptMessage(HWND owner, const std::string& text, const std::string& caption, UINT style) {
-  if (text.empty() || caption.empty()) return 0;
-  return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
+  if (text.empty() || caption.empty()) {
+    logStep("message not shown (its text or caption is empty): \"" + caption + "\" " + text);
+    return 0;
+  }
+  return showLoggedMessage(owner, text, caption.c_str(), style);
+}
+
+int showLoggedMessage(HWND owner, const std::string& text, const char* caption, UINT style) {
+  logStep(std::string("message \"") + caption + "\": " + text);
+  const int answer = MessageBoxA(owner, text.c_str(), caption, style);
+  logStep(std::string("message \"") + caption + "\" answered " + answerName(answer));
+  return answer;
 }
 
 void showFixedError(const std::string& text, const char* caption) {
-  MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR | MB_SYSTEMMODAL);
+  showLoggedMessage(nullptr, text, caption, MB_ICONERROR | MB_SYSTEMMODAL);
 }
 
 int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UINT style) {

@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/config/run_log.h"
 #include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
+#include "installer/install/mql4_folder.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -32,11 +36,30 @@ std::string systemFolder(FolderQuery query) {
   return withBackslash(folder);
 }
 
+// Every missing level of `below`, a relative folder, under `base`.
+std::string makeFoldersBelow(const std::string& base, std::string_view below) {
+  std::string folder = withBackslash(base);
+  for (std::size_t start = 0; start < below.size();) {
+    const std::size_t end = std::min(below.find('\\', start), below.size());
+    if (end > start) {
+      folder += below.substr(start, end - start);
+      folder += '\\';
+      if (folder.size() <= kMaxPathChars) CreateDirectoryA(folder.c_str(), nullptr);
+    }
+    start = end + 1;
+  }
+  return folder;
+}
+
 std::string destinationFolder(const std::string& root, const std::string& destination) {
   switch (classifyDestination(destination)) {
     case Destination::System32: return systemFolder(GetSystemWow64DirectoryA);
     case Destination::System64: return systemFolder(GetSystemDirectoryA);
     case Destination::Windows: return systemFolder(GetWindowsDirectoryA);
+    case Destination::Mql4: {
+      const std::string mql4 = mql4Folder(root);
+      return mql4.empty() ? std::string() : makeFoldersBelow(mql4, mql4Subfolder(destination));
+    }
     case Destination::CopyFolder: break;
   }
   const std::string folder = withBackslash(withBackslash(root) + destination);
@@ -63,11 +86,13 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
   // fails as a missing source would, naming the path.
   const std::string source = from + key;
   if (source.size() > kMaxPathChars || !sourceExists(source)) {
+    logStep("not copied, missing from the package: " + key);
     showFixedError(source, kMissingFileCaption);
     return false;
   }
   const std::string value = readValue(iniPath, sections::Install, key, kEntryValueBound);
   if (value.empty()) {
+    logStep("not copied, no destination: " + key);
     showFixedError(key, kNoDestinationCaption);
     return true;
   }
@@ -75,18 +100,29 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
   const bool ignoreFailure = (target.flags & kIgnoreCopyFailure) != 0;
   const std::string folder = destinationFolder(root, target.destination);
   if (folder.empty()) {
-    // This Windows has no such system folder (system32 on 32-bit Windows).
+    // This Windows has no such system folder (system32 on 32-bit Windows), or
+    // the copy's MQL4 folder cannot be had.
+    logStep("not copied, no folder for the destination " + target.destination + ": " + key +
+            (ignoreFailure ? " (ignored: flag 1)" : ""));
     if (!ignoreFailure) showFixedError(key, kNoDestinationCaption);
     return ignoreFailure;
   }
   const std::string destination = folder + key;
   if (destination.size() > kMaxPathChars) {
     // No file can be copied there: a failed copy, which flag 1 lets pass.
+    logStep("not copied, the path is over 259 characters: " + destination +
+            (ignoreFailure ? " (ignored: flag 1)" : ""));
     if (ignoreFailure) return true;
     showFixedError(destination, kMissingFileCaption);
     return false;
   }
-  if (CopyFileA(source.c_str(), destination.c_str(), FALSE) || ignoreFailure) return true;
+  if (CopyFileA(source.c_str(), destination.c_str(), FALSE)) {
+    logStep("copied " + key + " to " + destination);
+    return true;
+  }
+  logStep("copy of " + key + " to " + destination + " failed (error " + std::to_string(GetLastError()) + ")" +
+          (ignoreFailure ? ", ignored: flag 1" : ""));
+  if (ignoreFailure) return true;
   const std::string text = readPrompt(iniPath, prompts::InUse.textKey, prompts::InUse.defaultText);
   showPromptMessage(messageOwner, text, key, MB_ICONERROR | MB_SYSTEMMODAL);
   return false;
@@ -99,14 +135,15 @@ void markNewInstallation(const std::string& root) { writeSetting(root, "LastScan
 void writeHideHelpMarker(const std::string& root) { writeSetting(root, "LastScanHash", hideHelpMarker(root)); }
 
 bool installIntoCopy(const std::string& iniPath, const std::string& root, bool newlyInstalledCopy, HWND messageOwner) {
+  logStep("installing into the copy " + root + (newlyInstalledCopy ? " (just installed)" : ""));
   const std::string base = withBackslash(root);
   for (const auto& key : readKeyList(iniPath, sections::Delete)) {
     const std::string path = base + key;
-    if (path.size() <= kMaxPathChars) DeleteFileA(path.c_str());
+    if (path.size() <= kMaxPathChars && DeleteFileA(path.c_str())) logStep("deleted " + path);
   }
   for (const auto& key : readKeyList(iniPath, sections::Directories)) {
     const std::string path = base + key;
-    if (path.size() <= kMaxPathChars) CreateDirectoryA(path.c_str(), nullptr);
+    if (path.size() <= kMaxPathChars && CreateDirectoryA(path.c_str(), nullptr)) logStep("folder made: " + path);
   }
   bool installed = true;
   const std::string from = sourceFolder();
@@ -118,6 +155,7 @@ bool installIntoCopy(const std::string& iniPath, const std::string& root, bool n
   if (readInt(iniPath, keys::DoChartSymbolFixup) != 0) fixChartSymbols(root);
   if (readInt(iniPath, keys::HideHelp) != 0 || (readInt(iniPath, keys::HideHelp2) != 0 && newlyInstalledCopy))
     writeHideHelpMarker(root);
+  logStep(std::string(installed ? "installed into the copy " : "installation failed in the copy ") + root);
   return installed;
 }
 

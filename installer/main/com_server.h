@@ -22,6 +22,11 @@ enum class ComServerSwitch { None, RegServer, UnregServer, RegServerPerUser, Unr
 // folder such as C:\MT4-RegServer-old holds no switch.
 ComServerSwitch findComServerSwitch(const std::string& commandLine);
 
+// RegServer, UnregServer and their per-user forms.
+inline bool isRegistrationSwitch(ComServerSwitch found) {
+  return found != ComServerSwitch::None && found != ComServerSwitch::Embedding;
+}
+
 // Writes (or removes) the class, ProgID, AppID and type library entries of
 // the page object for this program as a local server, below the local
 // machine's classes or, `perUser`, the current user's. An HRESULT.

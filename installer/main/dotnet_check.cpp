@@ -5,19 +5,10 @@
 #include <cstdio>
 
 #include "installer/config/install_ini.h"
+#include "installer/config/prompts.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
-
-const char* dotNetKeyName(int versionCheck) {
-  switch (versionCheck) {
-    case 200: return "v2.0.50727";
-    case 300: return "v3.0";
-    case 350: return "v3.5";
-    case 400: return "v4";
-    default: return nullptr;
-  }
-}
 
 std::string dotNetQuestion(int versionCheck) {
   char text[512];
@@ -40,7 +31,7 @@ bool checkDotNetPrerequisite(const std::string& iniPath) {
     return true;
   }
   const std::string question = dotNetQuestion(versionCheck);
-  return MessageBoxA(nullptr, question.c_str(), kDotNetCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
+  return showLoggedMessage(nullptr, question, kDotNetCaption, MB_YESNO | MB_ICONQUESTION | MB_SYSTEMMODAL) == IDYES;
 }
 
 }  // namespace installer

@@ -1,11 +1,9 @@
 #pragma once
 #include <string>
 
-namespace installer {
+#include "installer/config/install_ini_keys.h"
 
-// The registry key name below "SOFTWARE\Microsoft\NET Framework Setup\NDP\" for
-// a [DotNet] VersionCheck value, or null when the value asks for nothing.
-const char* dotNetKeyName(int versionCheck);
+namespace installer {
 
 // The fixed question shown when the required version is missing.
 std::string dotNetQuestion(int versionCheck);

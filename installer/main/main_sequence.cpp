@@ -5,6 +5,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/config/run_log.h"
 #include "installer/main/com_server.h"
 #include "installer/discovery/discovery.h"
 #include "installer/main/dotnet_check.h"
@@ -41,14 +42,14 @@ MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
   steps.checkPrerequisite = checkDotNetPrerequisite;
   steps.isCopyFolder = isCopyFolder;
-  steps.showInstallDialog = [](InstallRequest& request) { showInstallDialog(request); };
+  steps.showInstallDialog = [](InstallRequest& request) { return showInstallDialog(request) != -1; };
   steps.installIntoChosenCopies = [](InstallRequest& request, bool newlyInstalledCopy) {
     return installIntoChosenCopies(request, newlyInstalledCopy) == 1;
   };
   steps.notifyStart = [](const std::string& iniPath) { notifyServer(iniPath, keys::MessageUrl1, "", true); };
-  steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath) == 1; };
+  steps.showTerms = [](InstallRequest& request) { return showTermsPage(request.iniPath); };
   steps.runMt4Setup = [](InstallRequest& request) {
-    return installTerminalIfWanted(request, {startProgressWindow, closeProgressWindow}) == 1;
+    return installTerminalIfWanted(request, {startProgressWindow, closeProgressWindow});
   };
   steps.runPostInstallPrograms = runPostInstallPrograms;
   steps.refreshRunningTerminals = refreshRunningTerminals;
@@ -57,11 +58,24 @@ MainSequenceSteps installerSteps() {
   return steps;
 }
 
-bool runMainSequence(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps) {
-  if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath)) return false;
+SequenceEnd runMainSequence(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps) {
+  const auto endEarly = [](ExitCode code, const char* why) {
+    logStep(why);
+    return SequenceEnd{code, true};
+  };
+  if (steps.checkPrerequisite && !steps.checkPrerequisite(request.iniPath))
+    return endEarly(ExitCode::EndedByUser, "ended: No to the .NET Framework question");
   if (steps.notifyStart) steps.notifyStart(request.iniPath);
-  if (steps.showTerms && !steps.showTerms(request)) return false;
-  if (steps.runMt4Setup && !steps.runMt4Setup(request)) return false;
+  if (steps.showTerms) {
+    if (const StepEnd end = steps.showTerms(request); end != kStepGoOn)
+      return endEarly(exitCodeOf(end), end == kStepEndedByUser ? "ended: the terms were declined"
+                                                               : "ended: the terms could not be shown");
+  }
+  if (steps.runMt4Setup) {
+    if (const StepEnd end = steps.runMt4Setup(request); end != kStepGoOn)
+      return endEarly(exitCodeOf(end),
+                      end == kStepEndedByUser ? "ended: no broker was chosen" : "ended: the MetaTrader 4 step failed");
+  }
 
   bool newlyInstalledCopy = false;
   if (request.copyCount != 0) {
@@ -69,22 +83,28 @@ bool runMainSequence(InstallRequest& request, const std::string& commandLine, co
   } else if (!commandLine.empty() && steps.isCopyFolder && steps.isCopyFolder(request.iniPath, commandLine)) {
     request.copyCount = 1;
     request.copyPaths[0] = commandLine;
-  } else if (steps.showInstallDialog) {
-    steps.showInstallDialog(request);
+  } else if (steps.showInstallDialog && !steps.showInstallDialog(request)) {
+    logStep("ended: the install dialog could not be shown");
+    return {ExitCode::Failed, false};
   }
-  if (request.copyCount == 0) return true;  // no choice: no message
+  // No choice: no message, and nothing was installed.
+  if (request.copyCount == 0) {
+    logStep("ended: no copy was chosen");
+    return {ExitCode::EndedByUser, false};
+  }
+  for (int i = 0; i < request.copyCount; ++i) logStep("copy chosen: " + request.copyPaths[i]);
 
   const bool installed = steps.installIntoChosenCopies && steps.installIntoChosenCopies(request, newlyInstalledCopy);
   if (!installed) {
     showPrompt(request.iniPath, nullptr, prompts::Error, MB_ICONERROR | MB_SYSTEMMODAL);
-    return true;
+    return {ExitCode::Failed, false};
   }
   if (steps.runPostInstallPrograms) steps.runPostInstallPrograms(request.iniPath);
   if (steps.refreshRunningTerminals) steps.refreshRunningTerminals();
   showPrompt(request.iniPath, nullptr, prompts::Success, MB_ICONINFORMATION | MB_SYSTEMMODAL);
   if (steps.openSuccessPage) steps.openSuccessPage(request.iniPath);
   if (steps.notifyFinished) steps.notifyFinished(request.iniPath);
-  return true;
+  return {ExitCode::Installed, false};
 }
 
 int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps) {
@@ -110,10 +130,19 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
     return 1;
   }
 
-  if (!runMainSequence(request, commandLine, steps)) return 0;
-
-  PostQuitMessage(0);
-  return runComServerStartup(commandLine);
+  openRunLog(request.iniPath);
+  logStep("command line: " + commandLine);
+  const SequenceEnd end = runMainSequence(request, commandLine, steps);
+  int exitCode = static_cast<int>(end.exitCode);
+  if (!end.endedEarly) {
+    PostQuitMessage(0);
+    const int comResult = runComServerStartup(commandLine);
+    // A registration run answers with the registration's own result; any
+    // other run with how the installation went.
+    if (isRegistrationSwitch(findComServerSwitch(commandLine))) exitCode = comResult;
+  }
+  closeRunLog(exitCode);
+  return exitCode;
 }
 
 }  // namespace installer

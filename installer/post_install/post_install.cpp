@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "installer/config/install_ini.h"
+#include "installer/config/run_log.h"
 #include "installer/discovery/discovery.h"
 #include "terminal/tick_message.h"
 #include "terminal/win_handles.h"
@@ -21,9 +22,20 @@ void runPostInstallPrograms(const std::string& iniPath) {
     open.lpFile = key.c_str();
     open.lpParameters = parameters.c_str();
     open.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&open) || !open.hProcess) continue;
+    if (!ShellExecuteExA(&open)) {
+      logStep("program not run (error " + std::to_string(GetLastError()) + "): " + key);
+      continue;
+    }
+    if (!open.hProcess) {
+      logStep("opened: " + key + " " + parameters);
+      continue;
+    }
+    logStep("program run: " + key + " " + parameters);
     terminal::UniqueHandle process(open.hProcess);
     WaitForSingleObject(process.get(), INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.get(), &exitCode);
+    logStep("program ended with exit code " + std::to_string(exitCode) + ": " + key);
   }
 }
 

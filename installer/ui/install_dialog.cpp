@@ -7,6 +7,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/config/run_log.h"
 #include "installer/discovery/copy_lines.h"
 #include "installer/discovery/discovery.h"
 #include "installer/ui/advert.h"
@@ -87,6 +88,7 @@ void onOpen(HWND dialog, InstallRequest& request) {
 
   HWND list = copyList(dialog);
   for (const auto& line : fillCopyList(request)) {
+    logStep("copy found: " + line);
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     EnableWindow(GetDlgItem(dialog, IDC_INSTALL), TRUE);
   }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "installer/config/install_ini.h"
+#include "installer/config/run_log.h"
 #include "installer/web/http_client.h"
 #include "installer/web/notification_text.h"
 #include "terminal/win_handles.h"
@@ -16,9 +17,20 @@ namespace {
 
 constexpr std::size_t kAppendedBound = 999;
 
+// Sends the notification and logs the server's answer.
+void notify(HttpRequest& request) {
+  performHttpRequest(request);
+  const std::string where =
+      std::string((request.flags & kSecure) ? "https://" : "http://") + request.host + request.path;
+  if (request.result == http_result::Received)
+    logStep("notification " + where + " answered " + std::to_string(request.statusCode));
+  else
+    logStep("notification " + where + " failed (" + std::to_string(request.result) + ")");
+}
+
 DWORD WINAPI notifyThread(LPVOID param) {
   std::unique_ptr<HttpRequest> request(static_cast<HttpRequest*>(param));
-  performHttpRequest(*request);
+  notify(*request);
   return 0;
 }
 
@@ -60,7 +72,7 @@ void notifyServer(const std::string& iniPath, const TextKey& address, const std:
   request->path += appended.substr(0, kAppendedBound);
   request->verb = "GET";
   if (!onOwnThread) {
-    performHttpRequest(*request);
+    notify(*request);
     return;
   }
   if (terminal::startDetachedThread(notifyThread, request.get()))
@@ -71,6 +83,7 @@ void openSuccessPage(const std::string& iniPath) {
   const std::string page = readText(iniPath, keys::WebPage3);
   if (page.empty()) return;
   const std::string address = suffixed(iniPath, page);
+  logStep("web page opened: " + address);
   ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

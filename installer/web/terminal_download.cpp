@@ -8,6 +8,7 @@
 
 #include "installer/config/install_ini.h"
 #include "installer/config/prompts.h"
+#include "installer/config/run_log.h"
 #include "installer/discovery/discovery.h"
 #include "installer/web/browser_host.h"
 #include "installer/web/http_client.h"
@@ -38,10 +39,10 @@ std::string temporaryFolder() {
 
 // The progress window must be gone before a message box shows, or it would
 // stand in front of it.
-int failDownload(const InstallRequest& request, const DownloadProgress& progress, const Prompt& prompt) {
+StepEnd failDownload(const InstallRequest& request, const DownloadProgress& progress, const Prompt& prompt) {
   progress.close();
   showPrompt(request.iniPath, nullptr, prompt, kWarning);
-  return 0;
+  return kStepFailed;
 }
 
 }  // namespace
@@ -77,7 +78,7 @@ bool downloadToFile(const std::string& url, const std::string& path, std::uint64
   return statusOk(request);
 }
 
-int runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location) {
+StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location) {
   SetupCopyList known;
   scanSetupCopies(ScanMode::Snapshot, known, request.iniPath);
 
@@ -95,32 +96,38 @@ int runTerminalSetup(const std::string& setupPath, InstallRequest& request, cons
     started = ShellExecuteExA(&setup);
   }
   if (!started) {
+    logStep("the MetaTrader 4 setup program did not start (error " + std::to_string(GetLastError()) + ")");
     DeleteFileA(setupPath.c_str());
     showPrompt(request.iniPath, nullptr, prompts::Err5, kWarning);
-    return 0;
+    return kStepFailed;
   }
+  logStep("MetaTrader 4 setup program run: " + setupPath);
   if (const terminal::UniqueHandle process(setup.hProcess); process) WaitForSingleObject(process.get(), INFINITE);
   DeleteFileA(setupPath.c_str());
 
   const int found = scanSetupCopies(ScanMode::Compare, known, request.iniPath);
   // A per-user entry naming no folder is no copy to install into.
   if (found < 0 || known.entries[found].folder.empty()) {
+    // Whether the person cancelled the setup program or it failed, no copy
+    // came of it: the installation failed.
     showPrompt(request.iniPath, nullptr, prompts::Aborted, kWarning);
-    return 0;
+    return kStepFailed;
   }
   request.copyCount = 1;
   request.copyPaths[0] = known.entries[found].folder;
+  logStep("MetaTrader 4 installed into " + request.copyPaths[0]);
   notifyServer(request.iniPath, keys::MessageUrl2, location, false);
-  return 1;
+  return kStepGoOn;
 }
 
-int installTerminalIfWanted(InstallRequest& request, const DownloadProgress& progress) {
+StepEnd installTerminalIfWanted(InstallRequest& request, const DownloadProgress& progress) {
   std::string location = readText(request.iniPath, keys::MT4Location);
-  if (location.empty()) return 1;
+  if (location.empty()) return kStepGoOn;
   if (lstrcmpiA(location.c_str(), "ask!") == 0) {
-    const std::optional<std::string> answer = chooseBroker(request.iniPath);
-    if (!answer) return 0;
-    if (lstrcmpiA(answer->c_str(), "skip!") == 0) return 1;
+    StepEnd noChoice = kStepEndedByUser;
+    const std::optional<std::string> answer = chooseBroker(request.iniPath, &noChoice);
+    if (!answer) return noChoice;
+    if (lstrcmpiA(answer->c_str(), "skip!") == 0) return kStepGoOn;
     location = *answer;
   }
 
@@ -137,6 +144,7 @@ int installTerminalIfWanted(InstallRequest& request, const DownloadProgress& pro
   if (folder.empty()) return failDownload(request, progress, prompts::Err4);
   const std::string setupPath =
       setupProgramPath(folder, GetTickCount(), static_cast<std::uint32_t>(std::time(nullptr)));
+  logStep("MetaTrader 4 download from " + url);
   if (!downloadToFile(url, setupPath)) {
     DeleteFileA(setupPath.c_str());  // a partial or refused body is no setup program
     return failDownload(request, progress, prompts::Err4);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "installer/config/install_request.h"
+#include "installer/config/run_end.h"
 
 namespace installer {
 
@@ -26,10 +27,10 @@ struct DownloadProgress {
   std::function<void()> close;
 };
 
-// 1: go on with the installation (copyCount tells whether a copy was
-// installed, then it is copyPaths[0]); 0: end the installer, every message
-// already shown.
-int installTerminalIfWanted(InstallRequest& request, const DownloadProgress& progress);
+// kStepGoOn: go on with the installation (copyCount tells whether a copy was
+// installed, then it is copyPaths[0]); kStepFailed: end the installer, every
+// message already shown; kStepEndedByUser: the broker page was closed.
+StepEnd installTerminalIfWanted(InstallRequest& request, const DownloadProgress& progress);
 
 // Asks the app-store server for the setup program's URL of a source key; on
 // success the key is replaced by the URL.
@@ -42,7 +43,7 @@ bool downloadToFile(const std::string& url, const std::string& path, std::uint64
 // Runs the downloaded setup program, waits for it, and takes the copy it
 // installed as the request's only copy; 1 when it installed one. Shows Err5 or
 // Aborted otherwise. Deletes the downloaded file in every case.
-int runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location);
+StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location);
 
 // "mt4-%08X%08X.exe" of the milliseconds since system start and the seconds
 // since 1970, below the temporary folder `tempFolder` (ending in a backslash).

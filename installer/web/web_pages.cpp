@@ -32,20 +32,23 @@ HWND preparePlaceholder(HWND dialog) {
   return placeholder;
 }
 
-void initTermsDialog(HWND dialog, const TermsPage& page) {
+void initTermsDialog(HWND dialog, TermsPage& page) {
   const std::string& iniPath = page.iniPath;
   const HWND placeholder = preparePlaceholder(dialog);
   if (!initControlHosting()) {
+    page.failed = true;
     showPrompt(iniPath, dialog, prompts::Err1Display, kWarning);
     return;
   }
   if (!placeholder) {
+    page.failed = true;
     showPrompt(iniPath, dialog, prompts::Err2, kWarning);
     return;
   }
   IWebBrowser2* browser = nullptr;
   // Without a browser the user would be asked to agree to a page never shown.
   if (FAILED(createBrowserIn(placeholder, ansiToWide(page.address), &browser))) {
+    page.failed = true;
     showPrompt(iniPath, dialog, prompts::Err2, kWarning);
     return;
   }
@@ -57,16 +60,19 @@ void initBrokerDialog(HWND dialog, BrokerPage* broker) {
   PageAnswer* page = &broker->page;
   const HWND placeholder = preparePlaceholder(dialog);
   if (!initControlHosting()) {
+    broker->failed = true;
     showPrompt(iniPath, dialog, prompts::Err1Display, kWarning);
     return;
   }
   if (!placeholder) {
+    broker->failed = true;
     showPrompt(iniPath, dialog, prompts::Err1Load, kWarning);
     return;
   }
   SetPropW(dialog, kInfoBlock, page);
   IWebBrowser2* browser = nullptr;
   if (FAILED(createBrowserIn(placeholder, ansiToWide(page->url), &browser))) {
+    broker->failed = true;
     showPrompt(iniPath, dialog, prompts::Err1Load, kWarning);
     return;
   }
@@ -87,7 +93,7 @@ std::string brokerPageUrl(const std::string& iniPath) {
 
 INT_PTR CALLBACK termsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG: initTermsDialog(dialog, *reinterpret_cast<const TermsPage*>(lParam)); return TRUE;
+    case WM_INITDIALOG: initTermsDialog(dialog, *reinterpret_cast<TermsPage*>(lParam)); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
         EndDialog(dialog, LOWORD(wParam) == IDOK ? 1 : 0);
@@ -119,24 +125,28 @@ INT_PTR CALLBACK brokerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
   }
 }
 
-int showTermsPage(const std::string& iniPath) {
+StepEnd showTermsPage(const std::string& iniPath) {
   const std::string agreementUrl = readText(iniPath, keys::AgreementUrl);
-  if (agreementUrl.empty()) return 1;
-  const TermsPage page{iniPath, termsPageAddress(agreementUrl, programPath())};
+  if (agreementUrl.empty()) return kStepGoOn;
+  TermsPage page{iniPath, termsPageAddress(agreementUrl, programPath())};
   // The browser loads its DLLs from the system folder while the page is up.
   FileSystemRedirectionOn redirected;
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), kTermsDialog, nullptr, termsDialogProc,
                                          reinterpret_cast<LPARAM>(&page));
-  return result != 0 && result != -1 ? 1 : 0;
+  if (result == -1) return kStepFailed;
+  if (result != 0) return kStepGoOn;
+  // Closing a page that could not be shown is no choice of the user's.
+  return page.failed ? kStepFailed : kStepEndedByUser;
 }
 
-std::optional<std::string> chooseBroker(const std::string& iniPath) {
+std::optional<std::string> chooseBroker(const std::string& iniPath, StepEnd* noChoice) {
   BrokerPage broker{iniPath, PageAnswer{brokerPageUrl(iniPath), std::nullopt}};
   FileSystemRedirectionOn redirected;
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), kBrokerDialog, nullptr, brokerDialogProc,
                                          reinterpret_cast<LPARAM>(&broker));
-  if (result == 0 || result == -1) return std::nullopt;
-  return broker.page.answer;
+  if (result != 0 && result != -1 && broker.page.answer) return broker.page.answer;
+  if (noChoice) *noChoice = result == -1 || broker.failed ? kStepFailed : kStepEndedByUser;
+  return std::nullopt;
 }
 
 }  // namespace installer

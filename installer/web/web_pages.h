@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "installer/config/run_end.h"
+
 namespace installer {
 
 // The record behind the broker dialog's window property "InfoBlock".
@@ -15,13 +17,16 @@ struct PageAnswer {
   std::optional<std::string> answer;  // the source key the page chose
 };
 
-// Shows [Licensing] AgreementUrl when there is one. 1: go on (no page, or
-// "I agree"); 0: stop the installer (declined, closed, or not shown).
-int showTermsPage(const std::string& iniPath);
+// Shows [Licensing] AgreementUrl when there is one. kStepGoOn: no page, or
+// "I agree"; kStepEndedByUser: declined or closed; kStepFailed: the page could
+// not be shown (its message already shown).
+StepEnd showTermsPage(const std::string& iniPath);
 
 // Shows the broker page. The source key the page chose ("skip!": no download
-// wanted), or none when it was closed or cancelled without a choice.
-std::optional<std::string> chooseBroker(const std::string& iniPath);
+// wanted), or none when it was closed or cancelled without a choice; then
+// `noChoice`, when given, tells whether the user closed it
+// (kStepEndedByUser) or it could not be shown (kStepFailed).
+std::optional<std::string> chooseBroker(const std::string& iniPath, StepEnd* noChoice = nullptr);
 
 // The broker page's address for this package and computer.
 std::string brokerPageUrl(const std::string& iniPath);
@@ -30,10 +35,12 @@ std::string brokerPageUrl(const std::string& iniPath);
 struct TermsPage {
   std::string iniPath;
   std::string address;
+  bool failed = false;  // the page could not be shown; set by the dialog
 };
 struct BrokerPage {
   std::string iniPath;
   PageAnswer page;
+  bool failed = false;  // the page could not be shown; set by the dialog
 };
 
 // The dialogs' procedures, with a TermsPage or a BrokerPage as the creation

@@ -1,4 +1,6 @@
 #include "installer/config/install_ini.h"
+#include "installer/config/ini_file.h"
+#include "installer/config/ini_text.h"
 
 #include <gtest/gtest.h>
 
@@ -99,3 +101,53 @@ TEST_F(InstallIniTest, LongKeyListLeavesOutTheNameThatDoesNotFit) {
 }
 
 }  // namespace
+
+// The checker reads install.ini with its own parser, so that it runs off
+// Windows too: it must see what the profile functions give the installer.
+TEST_F(InstallIniTest, CheckersReadingAgreesWithTheProfileFunctions) {
+  const struct {
+    const char* ini;
+    const char* section;
+    const char* key;
+  } cases[] = {
+      {"[Info]\r\nCaption=Plain\r\n", "Info", "Caption"},
+      {"[Info]\r\n  Caption  =  blanks around  \r\n", "Info", "Caption"},
+      {"[Info]\r\nCaption=\"quoted words\"\r\n", "Info", "Caption"},
+      {"[Info]\r\nCaption='single'\r\n", "Info", "Caption"},
+      {"[Info]\r\nCaption=\"one side\r\n", "Info", "Caption"},
+      {"[info]\r\ncaption=any case\r\n", "INFO", "CAPTION"},
+      {"[Info]\r\nCaption=first\r\nCaption=second\r\n", "Info", "Caption"},
+      {"[Info]\r\nCaption=first\r\n[Info]\r\nDownloadId=in the second\r\n", "Info", "DownloadId"},
+      {"[Info]\r\n;Caption=commented\r\n", "Info", "Caption"},
+      {"Caption=before any section\r\n[Info]\r\n", "Info", "Caption"},
+      {"[Info]\nCaption=line feeds only\n", "Info", "Caption"},
+      {"[ Info ]\r\nCaption=blank in the brackets\r\n", "Info", "Caption"},
+      {"[Install]\r\na.ex4 = experts , 1\r\n", "Install", "a.ex4"},
+      {"[Info]\r\nCaption=a=b\r\n", "Info", "Caption"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    write(c.ini);
+    char buffer[256] = {};
+    const DWORD got = GetPrivateProfileStringA(c.section, c.key, "(missing)", buffer, sizeof buffer, ini.c_str());
+    const std::string profile(buffer, got);
+    const IniFile parsed = parseIni(c.ini);
+    const IniEntry* entry = parsed.entry(c.section, c.key);
+    EXPECT_EQ(entry ? entry->value : std::string("(missing)"), profile);
+  }
+}
+
+TEST_F(InstallIniTest, CheckersKeyListsAgreeWithTheProfileFunctions) {
+  const char* text = "[Install]\r\nb.ex4=experts\r\na.ex4\r\n; note\r\nsub\\c.ex4 = mql4\r\n[Run]\r\nx.exe=\r\n";
+  write(text);
+  const IniFile file = parseIni(text);
+  const IniSection* install = file.section("install");
+  ASSERT_NE(install, nullptr);
+  std::vector<std::string> parsed;
+  for (const auto& entry : install->entries)
+    if (entry.hasEquals) parsed.push_back(entry.key);
+  EXPECT_EQ(parsed.size(), 2u) << "a.ex4 has no \"=\": no key";
+  std::string list(4096, '\0');
+  const DWORD got = GetPrivateProfileStringA("Install", nullptr, "", list.data(), 4096, ini.c_str());
+  EXPECT_EQ(splitKeyList(list.data(), got), parsed);
+}

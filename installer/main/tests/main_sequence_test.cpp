@@ -16,7 +16,7 @@ using testing_support::writeFile;
 
 struct Recorder {
   std::vector<std::string> calls;
-  MainSequenceSteps steps(bool install = true, bool terms = true) {
+  MainSequenceSteps steps(bool install = true, StepEnd terms = kStepGoOn) {
     MainSequenceSteps s;
     s.checkPrerequisite = [this](const std::string&) {
       calls.push_back("prerequisite");
@@ -29,7 +29,7 @@ struct Recorder {
     };
     s.runMt4Setup = [this](InstallRequest&) {
       calls.push_back("mt4setup");
-      return true;
+      return kStepGoOn;
     };
     s.isCopyFolder = [this](const std::string&, const std::string& folder) {
       calls.push_back("isCopyFolder " + folder);
@@ -40,6 +40,7 @@ struct Recorder {
       r.copyCount = 2;
       r.copyPaths[0] = "C:\\one";
       r.copyPaths[1] = "C:\\two";
+      return true;
     };
     s.installIntoChosenCopies = [this, install](InstallRequest& r, bool newly) {
       calls.push_back("install " + std::to_string(r.copyCount) + (newly ? " new" : " old"));
@@ -55,13 +56,13 @@ struct Recorder {
 
 // Runs the sequence on a thread while the robot answers its message boxes.
 struct Run {
-  bool completed = false;
+  SequenceEnd end;
   std::vector<robot::Dialog> boxes;
 };
 
 Run runAnswering(InstallRequest& request, const std::string& commandLine, const MainSequenceSteps& steps) {
   Run run;
-  run.boxes = robot::answerWhile([&] { run.completed = runMainSequence(request, commandLine, steps); },
+  run.boxes = robot::answerWhile([&] { run.end = runMainSequence(request, commandLine, steps); },
                                  [](const robot::Dialog&) { return "OK"; }, 30000);
   return run;
 }
@@ -93,6 +94,7 @@ TEST(MainSequence, Variants) {
     std::string ini;
     std::function<void(Recorder&, MainSequenceSteps&)> change;
     bool completed;
+    ExitCode exitCode;
     std::vector<std::string> calls;
     std::vector<Box> boxes;
     std::string firstCopy;
@@ -102,6 +104,7 @@ TEST(MainSequence, Variants) {
        "",
        nullptr,
        true,
+       ExitCode::Installed,
        join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after),
        {kSuccessBox},
        "C:\\good"},
@@ -110,6 +113,7 @@ TEST(MainSequence, Variants) {
        "",
        nullptr,
        true,
+       ExitCode::Installed,
        join(join(before, {"isCopyFolder \"C:\\good\"", "dialog", "install 2 old"}), after),
        {kSuccessBox},
        "C:\\one"},
@@ -118,6 +122,7 @@ TEST(MainSequence, Variants) {
        "",
        nullptr,
        true,
+       ExitCode::Installed,
        join(join(before, {"dialog", "install 2 old"}), after),
        {kSuccessBox},
        "C:\\one"},
@@ -129,10 +134,11 @@ TEST(MainSequence, Variants) {
            r.calls.push_back("mt4setup");
            request.copyCount = 1;
            request.copyPaths[0] = "C:\\fresh";
-           return true;
+           return kStepGoOn;
          };
        },
        true,
+       ExitCode::Installed,
        join(join(before, {"install 1 new"}), after),
        {kSuccessBox},
        "C:\\fresh"},
@@ -141,6 +147,7 @@ TEST(MainSequence, Variants) {
        "[Text]\r\nErrorCaption=It failed\r\n",
        [](Recorder& r, MainSequenceSteps& s) { s = r.steps(false); },
        true,
+       ExitCode::Failed,
        join(before, {"isCopyFolder C:\\good", "install 1 old"}),
        {{"It failed", "Installation of the software was not successful.", MB_OK | MB_ICONERROR | MB_SYSTEMMODAL}},
        "C:\\good"},
@@ -149,14 +156,16 @@ TEST(MainSequence, Variants) {
        "[Text]\r\nSuccess=\r\nSuccessCaption=\r\n",
        nullptr,
        true,
+       ExitCode::Installed,
        join(join(before, {"isCopyFolder C:\\good", "install 1 old"}), after),
        {},
        "C:\\good"},
       {"terms declined",
        "C:\\good",
        "",
-       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(true, false); },
+       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(true, kStepEndedByUser); },
        false,
+       ExitCode::EndedByUser,
        {"prerequisite", "notifyStart", "terms"},
        {},
        ""},
@@ -165,6 +174,7 @@ TEST(MainSequence, Variants) {
        "",
        [](Recorder&, MainSequenceSteps& s) { s.checkPrerequisite = [](const std::string&) { return false; }; },
        false,
+       ExitCode::EndedByUser,
        {},
        {},
        ""},
@@ -172,10 +182,65 @@ TEST(MainSequence, Variants) {
        "",
        "",
        [](Recorder& r, MainSequenceSteps& s) {
-         s.showInstallDialog = [&r](InstallRequest&) { r.calls.push_back("dialog"); };
+         s.showInstallDialog = [&r](InstallRequest&) {
+           r.calls.push_back("dialog");
+           return true;
+         };
        },
        true,
+       ExitCode::EndedByUser,
        join(before, {"dialog"}),
+       {},
+       ""},
+      {"dialog that cannot be shown",
+       "",
+       "",
+       [](Recorder& r, MainSequenceSteps& s) {
+         s.showInstallDialog = [&r](InstallRequest&) {
+           r.calls.push_back("dialog");
+           return false;
+         };
+       },
+       true,
+       ExitCode::Failed,
+       join(before, {"dialog"}),
+       {},
+       ""},
+      {"terms page that cannot be shown",
+       "C:\\good",
+       "",
+       [](Recorder& r, MainSequenceSteps& s) { s = r.steps(true, kStepFailed); },
+       false,
+       ExitCode::Failed,
+       {"prerequisite", "notifyStart", "terms"},
+       {},
+       ""},
+      {"broker page closed",
+       "C:\\good",
+       "",
+       [](Recorder& r, MainSequenceSteps& s) {
+         s.runMt4Setup = [&r](InstallRequest&) {
+           r.calls.push_back("mt4setup");
+           return kStepEndedByUser;
+         };
+       },
+       false,
+       ExitCode::EndedByUser,
+       before,
+       {},
+       ""},
+      {"failed MetaTrader 4 step",
+       "C:\\good",
+       "",
+       [](Recorder& r, MainSequenceSteps& s) {
+         s.runMt4Setup = [&r](InstallRequest&) {
+           r.calls.push_back("mt4setup");
+           return kStepFailed;
+         };
+       },
+       false,
+       ExitCode::Failed,
+       before,
        {},
        ""},
   };
@@ -189,7 +254,8 @@ TEST(MainSequence, Variants) {
     MainSequenceSteps steps = calls.steps();
     if (c.change) c.change(calls, steps);
     const auto run = runAnswering(fresh, c.commandLine, steps);
-    EXPECT_EQ(run.completed, c.completed);
+    EXPECT_EQ(!run.end.endedEarly, c.completed);
+    EXPECT_EQ(run.end.exitCode, c.exitCode);
     EXPECT_EQ(calls.calls, c.calls);
     std::vector<Box> boxes;
     for (const auto& b : run.boxes) boxes.push_back(Box{b.caption, b.text, b.style});

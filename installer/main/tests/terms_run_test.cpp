@@ -97,7 +97,7 @@ TEST_F(TermsRunTest, RefusalsEndTheRunWithNothingInstalled) {
     SCOPED_TRACE(c.name);
     const auto result = package.run(
         copy, [&](const robot::Dialog& d) { return d.caption == kTerms ? c.refuse(d) : robot::goOnButton(d); });
-    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.exitCode, 2u) << "ended by the user";
     EXPECT_EQ(result.captions(), std::vector<std::string>{kTerms}) << "no message after a refusal";
     EXPECT_FALSE(installed());
   }
@@ -181,6 +181,7 @@ TEST_F(TermsRunTest, HostingUnavailableWarnsWithErr1) {
       return d.caption == kTerms ? std::string("Cancel") : robot::goOnButton(d);
     });
     EXPECT_EQ(result.captions(), c.captions);
+    EXPECT_EQ(result.exitCode, 1u) << "terms that could not be shown fail the run, also when their message is silenced";
     if (c.message && !result.dialogs.empty()) {
       const auto& warning = result.dialogs[0];
       EXPECT_EQ(warning.text, c.message);

@@ -288,7 +288,7 @@ TEST_F(InstallTerminalIfWanted, PageCancelledEndsTheInstaller) {
     EXPECT_EQ(pageCalls(page, L"CancelSelection", {}), S_OK);
   });
   EXPECT_TRUE(pageShown);
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(result, installer::kStepEndedByUser) << "the person cancelled: no failure";
   EXPECT_EQ(request.copyCount, 0);
   EXPECT_EQ(test_http::requests(kLocationPath).size(), before);
 }
