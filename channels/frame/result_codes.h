@@ -15,36 +15,36 @@ inline constexpr int kRequireReceiver = 2;  // LM_REQUIRE_RECEIVER: write only w
 
 // Results of the local channel exports.
 namespace local_result {
-inline constexpr int kSent = 1;              // LM_SENT
-inline constexpr int kNoReceiver = -1;       // LM_NO_RECEIVER
-inline constexpr int kTooLong = -2;          // LM_TOO_LONG: not written, the receiver woken all the same
-inline constexpr int kSendFailed = 0;        // LM_SEND_FAILED
-inline constexpr int kNoChannel = -1;        // LM_NO_CHANNEL
-inline constexpr int kCheckFailed = -2;      // LM_CHECK_FAILED
-inline constexpr int kReleased = 1;          // LM_RELEASED
+inline constexpr int kSent = 1;               // LM_SENT
+inline constexpr int kNoReceiver = -1;        // LM_NO_RECEIVER
+inline constexpr int kTooLong = -2;           // LM_TOO_LONG: not written, the receiver woken all the same
+inline constexpr int kSendFailed = 0;         // LM_SEND_FAILED
+inline constexpr int kNoChannel = -1;         // LM_NO_CHANNEL
+inline constexpr int kCheckFailed = -2;       // LM_CHECK_FAILED
+inline constexpr int kReleased = 1;           // LM_RELEASED
 inline constexpr int kReleaseNotLocked = -1;  // LM_NOT_LOCKED: the receiver stays registered, the handle open
 }  // namespace local_result
 
 // Hub result codes kept as the last error of receivers and senders.
 namespace hub_code {
-inline constexpr int kSuccess = 0;              // LM_HUB_OK
-inline constexpr int kOpenFailed = 1;           // LM_HUB_OPEN_FAILED
-inline constexpr int kConnectFailed = 2;        // LM_HUB_CONNECT_FAILED
-inline constexpr int kRequestFailed = 3;        // LM_HUB_REQUEST_FAILED
-inline constexpr int kSendFailed = 4;           // LM_HUB_SEND_FAILED
-inline constexpr int kNoResponse = 5;           // LM_HUB_NO_RESPONSE
-inline constexpr int kQueryDataFailed = 6;      // LM_HUB_QUERY_FAILED
-inline constexpr int kNoBody = 7;               // LM_HUB_NO_BODY
-inline constexpr int kReadFailed = 8;           // LM_HUB_READ_FAILED
-inline constexpr int kLineWithoutTab = 9;       // LM_HUB_BAD_LINE
-inline constexpr int kNoExchangeYet = 10;       // LM_HUB_NOTHING_YET
-inline constexpr int kEmptyMessage = 11;        // LM_HUB_EMPTY_MESSAGE
-inline constexpr int kDuplicateReceiver = 12;   // LM_HUB_DUPLICATE
-inline constexpr int kUnknownAnswer = 13;       // LM_HUB_UNKNOWN_ANSWER
-inline constexpr int kTerminated = 14;          // LM_HUB_TERMINATED
-inline constexpr int kNothingSentYet = 15;      // LM_HUB_NOTHING_SENT
-inline constexpr int kHubError = 999;           // LM_HUB_ERROR
-inline constexpr int kBadHandle = -1;           // LM_HUB_BAD_HANDLE
+inline constexpr int kSuccess = 0;             // LM_HUB_OK
+inline constexpr int kOpenFailed = 1;          // LM_HUB_OPEN_FAILED
+inline constexpr int kConnectFailed = 2;       // LM_HUB_CONNECT_FAILED
+inline constexpr int kRequestFailed = 3;       // LM_HUB_REQUEST_FAILED
+inline constexpr int kSendFailed = 4;          // LM_HUB_SEND_FAILED
+inline constexpr int kNoResponse = 5;          // LM_HUB_NO_RESPONSE
+inline constexpr int kQueryDataFailed = 6;     // LM_HUB_QUERY_FAILED
+inline constexpr int kNoBody = 7;              // LM_HUB_NO_BODY
+inline constexpr int kReadFailed = 8;          // LM_HUB_READ_FAILED
+inline constexpr int kLineWithoutTab = 9;      // LM_HUB_BAD_LINE
+inline constexpr int kNoExchangeYet = 10;      // LM_HUB_NOTHING_YET
+inline constexpr int kEmptyMessage = 11;       // LM_HUB_EMPTY_MESSAGE
+inline constexpr int kDuplicateReceiver = 12;  // LM_HUB_DUPLICATE
+inline constexpr int kUnknownAnswer = 13;      // LM_HUB_UNKNOWN_ANSWER
+inline constexpr int kTerminated = 14;         // LM_HUB_TERMINATED
+inline constexpr int kNothingSentYet = 15;     // LM_HUB_NOTHING_SENT
+inline constexpr int kHubError = 999;          // LM_HUB_ERROR
+inline constexpr int kBadHandle = -1;          // LM_HUB_BAD_HANDLE
 }  // namespace hub_code
 
 // Error numbers with a meaning of their own for the library.
