@@ -112,8 +112,8 @@ TEST_F(InternetChannelTest, MessagesArriveOnceInOrderWithOneWakeUpPerAnswer) {
   waitUntil([&] { return (got = drainedText(receiving, 0)).size() >= expected.size(); }, 20000);
   EXPECT_EQ(got, expected) << "each message once, in order";
   EXPECT_EQ(wakeups(receiving, 0), receiving.drained(0).size()) << "one wake-up per answer with messages";
-  EXPECT_EQ(receiveError(receiving, receiver), 0);
-  EXPECT_EQ(sendError(sending, sender), 0);
+  EXPECT_EQ(receiveError(receiving, receiver), hub_code::kSuccess);
+  EXPECT_EQ(sendError(sending, sender), hub_code::kSuccess);
   EXPECT_EQ(end(receiving, receiver), 1);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
 }
@@ -159,12 +159,12 @@ TEST_F(InternetChannelTest, NewReceiverAndSenderReportTheirInitialCodes) {
   ASSERT_TRUE(hub::setHold(channel, 60000));  // the first exchange stays open
   const int receiver = startReceiver(receiving, 0, channel);
   EXPECT_EQ(active(receiving, receiver), 1);
-  EXPECT_EQ(receiveError(receiving, receiver), 10) << "no exchange has ended yet";
+  EXPECT_EQ(receiveError(receiving, receiver), hub_code::kNoExchangeYet) << "no exchange has ended yet";
   const int sender = startSender(sending, channel);
   ASSERT_NE(sender, 0);
-  EXPECT_EQ(sendError(sending, sender), 15);
-  EXPECT_EQ(send(sending, sender, ""), 11);
-  EXPECT_EQ(sendError(sending, sender), 15) << "an empty message leaves the last error";
+  EXPECT_EQ(sendError(sending, sender), hub_code::kNothingSentYet);
+  EXPECT_EQ(send(sending, sender, ""), hub_code::kEmptyMessage);
+  EXPECT_EQ(sendError(sending, sender), hub_code::kNothingSentYet) << "an empty message leaves the last error";
   EXPECT_TRUE(test_http::requests(hub::sendPath(channel)).empty()) << "the empty message made a request";
   EXPECT_EQ(end(receiving, receiver), 1);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
@@ -269,12 +269,12 @@ TEST_F(InternetChannelTest, SenderResultCodes) {
   ASSERT_TRUE(test_http::script(hub::sendPath(channel), test_http::answerWith("ERR:2000", 1)));
   EXPECT_EQ(send(sending, sender, "x"), 2000);
   const std::size_t requestsSoFar = test_http::requests(hub::sendPath(channel)).size();
-  EXPECT_EQ(send(sending, sender, "after the end"), 14);
-  EXPECT_EQ(send(sending, sender, "after the end"), 14);
+  EXPECT_EQ(send(sending, sender, "after the end"), hub_code::kTerminated);
+  EXPECT_EQ(send(sending, sender, "after the end"), hub_code::kTerminated);
   EXPECT_EQ(test_http::requests(hub::sendPath(channel)).size(), requestsSoFar) << "14 makes no request";
   EXPECT_EQ(sending.callInt("LM_IsInternetSendSessionTerminated", {Arg::i(sender)}), 1);
   EXPECT_EQ(sendError(sending, sender), 2000);
-  EXPECT_EQ(send(sending, sender, ""), 11);
+  EXPECT_EQ(send(sending, sender, ""), hub_code::kEmptyMessage);
   EXPECT_EQ(sending.callInt("LM_EndSendInternetMessages", {Arg::i(sender)}), 1);
 
   // An endpoint other than 0 and 1 has no host: no connection is set up.
@@ -350,7 +350,7 @@ TEST_F(InternetChannelTest, AnswerLinesMarksAndWakeUps) {
   ASSERT_TRUE(hub::setHold(third, 60000));
   ASSERT_TRUE(test_http::script(hub::receivePrefix(third) + "r=0", test_http::answerWith("NEWDATA\r1\tu\tone\r", 1)));
   const int trailing = startReceiver(receiving, 2, third);
-  EXPECT_TRUE(errorBecomes(receiving, trailing, 9)) << "a trailing CR gives 9";
+  EXPECT_TRUE(errorBecomes(receiving, trailing, hub_code::kLineWithoutTab)) << "a trailing CR gives 9";
   EXPECT_EQ(query(receiving, trailing), "one");
   EXPECT_EQ(end(receiving, trailing), 1);
 }
@@ -368,7 +368,8 @@ TEST_F(InternetChannelTest, FinalErrorEndsPollingAndKeepsTheMark) {
   EXPECT_EQ(hub::receiveMarks(channel).size(), 2u) << "a request after 2000";
 
   const int duplicate = startReceiver(sending, 0, channel);
-  EXPECT_EQ(receiveError(sending, duplicate), 12) << "the ended receiver keeps its mark until it is ended";
+  EXPECT_EQ(receiveError(sending, duplicate), hub_code::kDuplicateReceiver)
+      << "the ended receiver keeps its mark until it is ended";
   EXPECT_EQ(active(sending, duplicate), 0);
   EXPECT_EQ(sending.callInt("LM_EndReceiveInternetMessages", {Arg::i(duplicate)}), 1);
 
@@ -447,7 +448,7 @@ TEST_F(InternetChannelTest, OneReceiverPerChannelAndUserInTheLogon) {
   EXPECT_EQ(end(receiving, first), 1);
   const int next = startReceiver(sending, 0, channel);
   EXPECT_EQ(active(sending, next), 1) << "after the first is ended a new one starts at once";
-  EXPECT_NE(receiveError(sending, next), 12);
+  EXPECT_NE(receiveError(sending, next), hub_code::kDuplicateReceiver);
   EXPECT_EQ(end(receiving, otherUser), 1);
   EXPECT_EQ(sending.callInt("LM_EndReceiveInternetMessages", {Arg::i(next)}), 1);
 }
@@ -580,7 +581,7 @@ TEST_F(InternetChannelTest, TrickledAnswerIsReadWhole) {
   std::string got;
   EXPECT_TRUE(waitUntil([&] { return !(got = query(receiving, receiver)).empty(); }, 10000));
   EXPECT_EQ(got, "trickled\tbyte by byte");
-  EXPECT_EQ(receiveError(receiving, receiver), 0);
+  EXPECT_EQ(receiveError(receiving, receiver), hub_code::kSuccess);
   EXPECT_EQ(end(receiving, receiver), 1);
 }
 
