@@ -1,5 +1,6 @@
 // Timed ticks as they run: the real periods next to the requested intervals,
-// and the processor time of 100 tick threads next to that of one.
+// and the processor time of 100 handles next to that of one (all of them
+// served by the library's one timer thread).
 #include <windows.h>
 
 #include <cmath>
@@ -90,20 +91,20 @@ int main(int argc, char** argv) {
                 arrivals.empty() ? 0.0 : static_cast<double>(arrivals.front() - started) / 1000.0);
   }
 
-  std::printf("\nprocessor time of tick threads over 10 s (interval 1000 ms)\n");
+  std::printf("\nprocessor time of timed-tick handles over 10 s (interval 1000 ms)\n");
   double single = 0;
-  for (int threads : {1, 100}) {
+  for (int count : {1, 100}) {
     HWND chart = makeChart();
     std::vector<int> handles;
     const double before = processorSeconds();
-    for (int i = 0; i < threads; ++i)
+    for (int i = 0; i < count; ++i)
       handles.push_back(setup(static_cast<int>(reinterpret_cast<std::intptr_t>(chart)), 1000));
     pump(10000);
     const double used = processorSeconds() - before;
     for (int h : handles) remove(h);
     DestroyWindow(chart);
-    if (threads == 1) single = used;
-    std::printf("%5d thread(s): %7.3f s of processor time, %6.2f%% of one core, ratio to one thread %.1f\n", threads,
+    if (count == 1) single = used;
+    std::printf("%5d handle(s): %7.3f s of processor time, %6.2f%% of one core, ratio to one handle %.1f\n", count,
                 used, used / 10.0 * 100, single > 0 ? used / single : 0.0);
   }
   return 0;

@@ -24,8 +24,14 @@ class Unique {
   T get() const { return value_; }
   explicit operator bool() const { return Traits::valid(value_); }
   T release() { return std::exchange(value_, Traits::invalid()); }
+  // Keeps the caller's last error: code reads GetLastError() right after
+  // handing a new object to an owner (ERROR_ALREADY_EXISTS of a named object).
   void reset(T value = Traits::invalid()) {
-    if (Traits::valid(value_)) Traits::close(value_);
+    if (Traits::valid(value_)) {
+      const DWORD error = GetLastError();
+      Traits::close(value_);
+      SetLastError(error);
+    }
     value_ = value;
   }
   // For out-parameters of the API that opens the object.

@@ -95,54 +95,51 @@ void openClickUrl(AdvertHelper* helper, HWND window) {
   if (terminal::startDetachedThread(clickThread, job.get())) static_cast<void>(job.release());  // the thread frees it
 }
 
+void drawAdvert(const AdvertView& view, HWND window, const AdvertRect& at) {
+  HDC screen = GetDC(window);
+  if (!screen) return;
+  if (HDC memory = CreateCompatibleDC(screen)) {
+    HGDIOBJ before = SelectObject(memory, view.image);
+    BitBlt(screen, at.left, at.top, view.imageWidth, view.imageHeight, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, before);
+    DeleteDC(memory);
+  }
+  ReleaseDC(window, screen);
+}
+
+// The chart paints everything but the advert's rectangle, then the advert is
+// drawn over it. The rectangle is taken out of the update region, so the
+// chart's BeginPaint clips it away: no window region is set (each change of
+// one is a frame change through the whole subclass chain and, under Wine, a
+// server round trip and an X shape update). A paint whose update region misses
+// the advert is the chart's alone.
 LRESULT paintWithAdvert(AdvertHelper* helper, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                         WNDPROC previous) {
-  WINDOWINFO info = {};
-  info.cbSize = sizeof info;
-  GetWindowInfo(window, &info);
-  const int dx = info.rcClient.left - info.rcWindow.left;
-  const int dy = info.rcClient.top - info.rcWindow.top;
-  const SIZE client = {info.rcClient.right - info.rcClient.left, info.rcClient.bottom - info.rcClient.top};
+  const SIZE client = clientSize(window);
   AdvertRect cut;
   {
     SharedView shared(helper);
     cut = currentRect(shared.view, client);
   }
+  const RECT advert = {cut.left, cut.top, cut.right, cut.bottom};
+  RECT update = {};
+  RECT overlap = {};
+  if (!GetUpdateRect(window, &update, FALSE) || !IntersectRect(&overlap, &update, &advert))
+    return CallWindowProcA(previous, window, message, wParam, lParam);
 
-  terminal::UniqueGdi whole(
-      CreateRectRgn(0, 0, info.rcWindow.right - info.rcWindow.left, info.rcWindow.bottom - info.rcWindow.top));
-  terminal::UniqueGdi withoutAdvert(CreateRectRgn(cut.left + dx, cut.top + dy, cut.right + dx, cut.bottom + dy));
-  bool regionSet = false;
-  if (whole && withoutAdvert) {
-    const HRGN region = static_cast<HRGN>(withoutAdvert.get());
-    CombineRgn(region, static_cast<HRGN>(whole.get()), region, RGN_XOR);
-    regionSet = SetWindowRgn(window, region, FALSE) != 0;
-    if (regionSet) withoutAdvert.release();  // the window owns the region from here on
-  }
-
+  ValidateRect(window, &advert);
   const LRESULT result = CallWindowProcA(previous, window, message, wParam, lParam);
-  if (regionSet) SetWindowRgn(window, nullptr, FALSE);
-
   bool moved = false;
-  if (HDC screen = GetDC(window)) {
-    {
-      SharedView shared(helper);
-      const AdvertView& view = shared.view;
-      if (view.image) {
-        const AdvertRect at = currentRect(view, client);
-        // A fetch stored a new placement while the chart painted: this paint
-        // draws it where it now belongs and the next one cuts it out there.
-        moved = !(at == cut);
-        HDC memory = CreateCompatibleDC(screen);
-        if (memory) {
-          HGDIOBJ before = SelectObject(memory, view.image);
-          BitBlt(screen, at.left, at.top, view.imageWidth, view.imageHeight, memory, 0, 0, SRCCOPY);
-          SelectObject(memory, before);
-          DeleteDC(memory);
-        }
-      }
+  {
+    SharedView shared(helper);
+    const AdvertView& view = shared.view;
+    if (view.image) {
+      const AdvertRect at = currentRect(view, client);
+      // A fetch stored a new placement while the chart painted: this paint
+      // draws it where it now belongs and the next one cuts it out there.
+      moved = !(at == cut);
+      drawAdvert(view, window, at);
     }
-    ReleaseDC(window, screen);
   }
   if (moved) InvalidateRect(window, nullptr, FALSE);
   return result;

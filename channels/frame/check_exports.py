@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Checks that the library's export list (Lumarel.def) and the MQL4 include
 (mql4/Include/Lumarel.mqh) agree with exports.h, where every export is
-declared once with its exact type.
+declared once with its exact type: every #import declaration pushes the
+argument bytes the export takes off a 32-bit terminal's stack (a mismatch
+corrupts the terminal's stack), with types of the same kind. With
+RESULT_CODES_H, also that every number the include names has the value the
+library answers with (each line there names its MQL4 constant after "//").
 
-usage: check_exports.py EXPORTS_H LUMAREL_DEF LUMAREL_MQH
+usage: check_exports.py EXPORTS_H LUMAREL_DEF LUMAREL_MQH [RESULT_CODES_H]
 Prints each disagreement and exits 1 when there is any.
 """
 import re
@@ -18,6 +22,16 @@ MQL_DECLARATION = re.compile(r"^\s*(?P<result>\w+)\s+(?P<name>\w+)\s*\((?P<param
 PARAMETER = {"int": {"int"}, "const char*": {"uchar[]", "string"}, "char*": {"uchar[]"}}
 RESULT = {"int": {"int"}, "long long": {"long", "datetime"}, "const char*": {"int"}}
 
+# Argument bytes on the i686 stack: every C type of the header takes 4; an
+# MQL4 argument pushes 4 (ints, strings, arrays and references) or 8.
+C_ARGUMENT_BYTES = {"int": 4, "const char*": 4, "char*": 4}
+MQL4_ARGUMENT_BYTES = {
+    "bool": 4, "char": 4, "uchar": 4, "short": 4, "ushort": 4, "int": 4, "uint": 4,
+    "color": 4, "float": 4, "string": 4, "long": 8, "ulong": 8, "datetime": 8, "double": 8,
+}
+CONSTANT = re.compile(r"^inline constexpr int (?P<name>\w+) = (?P<value>-?\d+);\s*// (?P<mql>LM_\w+)")
+DEFINE = re.compile(r"^#define\s+(?P<name>LM_\w+)\s+(?P<value>-?\d+)\b")
+
 
 def c_type(param):
     param = param.strip()
@@ -26,9 +40,16 @@ def c_type(param):
 
 
 def mql_type(param):
-    param = param.strip()
-    kind = param.split()[0]
+    param = param.split("=")[0].strip()
+    words = param.replace("const ", "").split()
+    kind = words[0] if words else ""
     return kind + "[]" if param.endswith("[]") else kind
+
+
+def mql_bytes(kind):
+    if kind.endswith("[]"):
+        return 4
+    return MQL4_ARGUMENT_BYTES.get(kind)
 
 
 def read_header(path):
@@ -71,7 +92,32 @@ def read_mqh(path):
     return imports
 
 
-def main(header_path, def_path, mqh_path):
+def read_constants(path, pattern, group="name"):
+    constants = {}
+    for line in open(path, encoding="utf-8"):
+        m = pattern.match(line.strip())
+        if m:
+            constants.setdefault(m[group], []).append(int(m["value"]))
+    return constants
+
+
+def check_constants(codes_path, mqh_path, problems):
+    library = read_constants(codes_path, CONSTANT, "mql")
+    include = read_constants(mqh_path, DEFINE)
+    if not library:
+        problems.append(f"{codes_path}: no constants found")
+    for name, values in sorted(library.items()):
+        if len(values) > 1:
+            problems.append(f"{codes_path}: {name} named twice")
+        if name not in include:
+            problems.append(f"{mqh_path}: {name} ({values[0]}) is not defined")
+        elif include[name] != values[:1]:
+            problems.append(f"{mqh_path}: {name} is {include[name][0]}, the library answers {values[0]}")
+    for name in sorted(set(include) - set(library)):
+        problems.append(f"{mqh_path}: {name} is not a number of the library ({codes_path})")
+
+
+def main(header_path, def_path, mqh_path, codes_path=None):
     exports = read_header(header_path)
     problems = []
     if not exports:
@@ -94,19 +140,28 @@ def main(header_path, def_path, mqh_path):
         if len(mql_params) != len(params):
             problems.append(f"{mqh_path}: {name} takes {len(mql_params)} arguments, the library {len(params)}")
             continue
+        pushed = [mql_bytes(m) for m in mql_params]
+        if None in pushed:
+            problems.append(f"{mqh_path}: {name} has an argument of a type of unknown size")
+            continue
+        taken = sum(C_ARGUMENT_BYTES.get(c, 0) for c in params)
+        if sum(pushed) != taken:
+            problems.append(f"{mqh_path}: {name} pushes {sum(pushed)} bytes of arguments, the export takes {taken}")
         for i, (c, mql) in enumerate(zip(params, mql_params), 1):
             if mql not in PARAMETER.get(c, set()):
                 problems.append(f"{mqh_path}: {name} argument {i} is {mql}, the library's is {c}")
     for name in sorted(set(imports) - set(exports)):
         problems.append(f"{mqh_path}: {name} is imported but not declared in exports.h")
+    if codes_path:
+        check_constants(codes_path, mqh_path, problems)
     for p in problems:
         print(p)
     if not problems:
-        print(f"{len(exports)} exports agree")
+        print(f"{len(exports)} exports agree" + (", and every number of the include" if codes_path else ""))
     return 1 if problems else 0
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
     sys.exit(main(*sys.argv[1:]))

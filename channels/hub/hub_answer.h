@@ -5,32 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "channels/frame/result_codes.h"
+
 namespace lumarel {
-
-// Hub result codes kept as the last error of receivers and senders.
-namespace hub_code {
-inline constexpr int kSuccess = 0;
-inline constexpr int kOpenFailed = 1;
-inline constexpr int kConnectFailed = 2;
-inline constexpr int kRequestFailed = 3;
-inline constexpr int kSendFailed = 4;
-inline constexpr int kNoResponse = 5;
-inline constexpr int kQueryDataFailed = 6;
-inline constexpr int kNoBody = 7;
-inline constexpr int kReadFailed = 8;
-inline constexpr int kLineWithoutTab = 9;
-inline constexpr int kNoExchangeYet = 10;
-inline constexpr int kEmptyMessage = 11;
-inline constexpr int kDuplicateReceiver = 12;
-inline constexpr int kUnknownAnswer = 13;
-inline constexpr int kTerminated = 14;
-inline constexpr int kNothingSentYet = 15;
-inline constexpr int kHubError = 999;
-}  // namespace hub_code
-
-// Error numbers with a meaning of their own for the library.
-inline constexpr int kErrorWaitNumber = 1000;   // the receiver pauses up to 30 s
-inline constexpr int kFinalErrorNumber = 2000;  // and above: the session is over
 
 // A decimal integer at the start of text: blanks (space, TAB, LF) and a sign
 // allowed, reading stops at the first other character, no digits give 0, and

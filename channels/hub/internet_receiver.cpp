@@ -18,7 +18,6 @@ namespace lumarel {
 
 namespace {
 
-constexpr int kAnyInstanceOption = 73914628;
 constexpr int kPacedRequests = 10;
 constexpr std::time_t kPacingWindowSeconds = 10;
 constexpr DWORD kPacingSleepMs = 6000;

@@ -6,6 +6,7 @@
 
 #include "channels/frame/handle_table.h"
 #include "channels/frame/library.h"
+#include "channels/frame/result_codes.h"
 #include "channels/local/channel_block.h"
 #include "channels/ticks/tick_message.h"
 #include "terminal/win_handles.h"
@@ -16,19 +17,9 @@ namespace {
 
 constexpr DWORD kMutexWaitMs = 60000;
 
-// Flags of LM_SendMessage.
-constexpr int kReplaceQueue = 1;
-constexpr int kRequireReceiver = 2;
-
-// Results, as the MQL4 include names them.
-constexpr int kSent = 1;          // LM_SENT
-constexpr int kNoReceiver = -1;   // LM_NO_RECEIVER
-constexpr int kTooLong = -2;      // LM_TOO_LONG: not written, the receiver woken all the same
-constexpr int kSendFailed = 0;    // LM_SEND_FAILED
-constexpr int kNoChannel = -1;    // LM_NO_CHANNEL
-constexpr int kCheckFailed = -2;  // LM_CHECK_FAILED
-constexpr int kReleased = 1;
-constexpr int kReleaseNotLocked = -1;
+using namespace local_result;
+using send_flag::kReplaceQueue;
+using send_flag::kRequireReceiver;
 
 struct LocalChannel {
   terminal::UniqueHandle mapping;
@@ -95,14 +86,20 @@ std::unique_ptr<LocalChannel> openLocalChannel(const char* name, int window, int
   return channel;
 }
 
-// kReleased when closed; kReleaseNotLocked when the receiver could not be
-// cleared (the handle stays open).
-int closeLocalChannel(LocalChannel& channel, bool clearReceiver) {
+// Ends the program's use of a handle: clears the channel's receiver first
+// when asked. kReleased, or kReleaseNotLocked when the receiver could not be
+// cleared (the handle then stays open). The handle is forgotten at once; the
+// record closes the view, the mutex and the mapping when the last export
+// still working with it lets go.
+int closeLocalChannel(int handle, bool clearReceiver) {
+  auto channel = localChannels.find(handle);
+  if (!channel) return kReleased;  // as for the handle 0
   if (clearReceiver) {
-    ChannelLock lock(channel);
+    ChannelLock lock(*channel);
     if (!lock.owned()) return kReleaseNotLocked;
-    channel.shared().setReceiverWindow(0);
+    channel->shared().setReceiverWindow(0);
   }
+  localChannels.remove(handle);
   return kReleased;
 }
 
@@ -110,14 +107,6 @@ int startChannel(const char* name, int window) {
   auto channel = openLocalChannel(name, window);
   if (!channel) return 0;
   return localChannels.add(std::shared_ptr<LocalChannel>(std::move(channel)));
-}
-
-int releaseChannel(int handle, bool clearReceiver) {
-  auto channel = localChannels.find(handle);
-  if (!channel) return kReleased;  // as for the handle 0
-  const int result = closeLocalChannel(*channel, clearReceiver);
-  if (result == kReleased) localChannels.remove(handle);
-  return result;  // the record closes its objects when its last user lets go
 }
 
 }  // namespace
@@ -135,11 +124,11 @@ LUMAREL_EXPORT int LUMAREL_API LM_StartReceiver(const char* channel, int window)
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_ReleaseSender(int handle) noexcept {
-  return guarded(0, [&] { return releaseChannel(handle, false); });
+  return guarded(0, [&] { return closeLocalChannel(handle, false); });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_ReleaseReceiver(int handle) noexcept {
-  return guarded(0, [&] { return releaseChannel(handle, true); });
+  return guarded(0, [&] { return closeLocalChannel(handle, true); });
 }
 
 LUMAREL_EXPORT int LUMAREL_API LM_SendMessage(int handle, const char* message, int flags) noexcept {
@@ -184,9 +173,9 @@ LUMAREL_EXPORT const char* LUMAREL_API LM_GetMessages(int handle) noexcept {
 LUMAREL_EXPORT int LUMAREL_API LM_CheckChannel(const char* channel) noexcept {
   return guarded(kCheckFailed, [&] {
     int length = kNoChannel;
-    auto record = openLocalChannel(channel, 0, &length);
-    if (!record) return kCheckFailed;
-    closeLocalChannel(*record, false);
+    // The record closes the channel again as it goes: a channel this call
+    // made is gone with it.
+    if (!openLocalChannel(channel, 0, &length)) return kCheckFailed;
     return length;
   });
 }
@@ -195,9 +184,7 @@ LUMAREL_EXPORT int LUMAREL_API LM_ChannelHasReceiver(const char* channel) noexce
   return guarded(kCheckFailed, [&] {
     int length = kNoChannel;
     std::uint32_t receiver = 0;
-    auto record = openLocalChannel(channel, 0, &length, &receiver);
-    if (!record) return kCheckFailed;
-    closeLocalChannel(*record, false);
+    if (!openLocalChannel(channel, 0, &length, &receiver)) return kCheckFailed;
     if (length == kNoChannel) return kNoChannel;
     return receiver != 0 && IsWindow(windowFromInt(static_cast<int>(receiver))) ? 1 : 0;
   });

@@ -1,29 +1,22 @@
 #pragma once
+#include <cstdint>
 
 namespace lumarel {
 
-// The tick thread's pacing: it steps every 10 milliseconds and ticks on every
-// k-th step, k being the interval divided by 10 and rounded up (1 for any
-// interval of 10 or less). The first tick comes after k-1 sleeps.
-class TickCountdown {
- public:
+// The pacing of timed ticks, in steps of 10 milliseconds: a tick every k
+// steps, k being the interval divided by 10 and rounded up (1 for any interval
+// of 10 or less, 0 and negative ones included), the first tick after k-1 steps.
+struct TickPacing {
   static constexpr int kStepMs = 10;
-  explicit TickCountdown(int intervalMs) : interval_(intervalMs), countdown_(intervalMs) {}
 
-  // One step; true when this step posts a tick.
-  bool step() {
-    // countdown - 10 <= 0, written so that no interval can overflow it.
-    if (countdown_ > kStepMs) {
-      countdown_ -= kStepMs;
-      return false;
-    }
-    countdown_ = interval_;
-    return true;
+  explicit TickPacing(int intervalMs) {
+    const std::int64_t steps = intervalMs <= kStepMs ? 1 : (std::int64_t{intervalMs} + kStepMs - 1) / kStepMs;
+    periodMs = steps * kStepMs;
+    firstTickMs = periodMs - kStepMs;
   }
 
- private:
-  int interval_;
-  int countdown_;
+  std::int64_t periodMs;     // between two ticks
+  std::int64_t firstTickMs;  // from the start to the first tick
 };
 
 }  // namespace lumarel

@@ -4,6 +4,9 @@
 //+------------------------------------------------------------------+
 #property strict
 
+// Every number below is also in the library's own sources; the build checks
+// that the two agree. mql4/README.md tells what each call does with them.
+
 // Flags of LM_SendMessage.
 #define LM_REPLACE_QUEUE      1   // discard the pending messages first
 #define LM_REQUIRE_RECEIVER   2   // write only when a receiver is registered
@@ -17,6 +20,15 @@
 // Results of LM_CheckChannel and LM_ChannelHasReceiver.
 #define LM_NO_CHANNEL        -1   // nobody holds the channel
 #define LM_CHECK_FAILED      -2   // empty name, or the channel could not be opened
+
+// Results of LM_ReleaseSender and LM_ReleaseReceiver.
+#define LM_RELEASED           1   // also for the handle 0 and a handle already released
+#define LM_NOT_LOCKED        -1   // the receiver could not be cleared: the handle stays open
+
+// Limits of the texts.
+#define LM_LOCAL_PENDING_BYTES 32763  // the most a local channel holds, TABs included
+#define LM_HUB_MESSAGE_BYTES    4096  // lumarel-hub's default; longer ones get LM_ERR_MESSAGE_TOO_LONG
+#define LM_HUB_CHANNEL_BYTES      64  // lumarel-hub's default, UTF-8 bytes of a channel name
 
 // Hub result codes: LM_GetLastInternetReceiveError, LM_GetLastInternetSendError
 // and LM_SendInternetMessage. The hub's own error numbers are 1000 and more;
@@ -41,6 +53,18 @@
 #define LM_HUB_WAIT_ERROR     1000   // the receiver pauses up to 30 seconds
 #define LM_HUB_FINAL_ERROR    2000   // and above
 #define LM_HUB_BAD_HANDLE       -1   // handle 0 or not a live handle
+
+// The hub's own error numbers (lumarel-hub; see hub/README.md).
+#define LM_ERR_TOO_MANY_REQUESTS   1000  // the receiver waits 30 s; a sender may try later
+#define LM_ERR_BAD_REQUEST         1400  // the hub did not understand the request
+#define LM_ERR_EMPTY_MESSAGE       1411
+#define LM_ERR_MESSAGE_TOO_LONG    1413  // over the hub's message size (LM_HUB_MESSAGE_BYTES)
+#define LM_ERR_TRY_AGAIN           1503  // the hub could not store the message: send it again
+#define LM_ERR_UNKNOWN_USER        2001  // unknown user or wrong password (final)
+#define LM_ERR_ACCOUNT_DISABLED    2002  // final
+#define LM_ERR_NOT_GRANTED         2003  // the channel is outside the user's grants (final)
+#define LM_ERR_WRONG_VERSION       2010  // final
+#define LM_ERR_BAD_CHANNEL_NAME    2414  // empty, too long or with control characters (final)
 
 // The server argument of the start functions.
 #define LM_HUB_PRODUCTION        1
@@ -74,8 +98,9 @@ int LM_GetMessages(int handle);                          // a text pointer: use 
 int LM_CheckChannel(uchar &channel[]);                   // pending bytes, or -1 / -2
 int LM_ChannelHasReceiver(uchar &channel[]);             // 1 yes, 0 no, or -1 / -2
 // Internet channels through the message hub. Channel, user and password are
-// UTF-8 (the wrappers below convert); messages go byte for byte, with every
-// TAB, CR and LF replaced by a space (in the caller's buffer too).
+// UTF-8; messages go byte for byte, with every TAB, CR and LF replaced by a
+// space (in the caller's buffer too). The wrappers below send and read every
+// internet text as UTF-8, so that it arrives unchanged on any machine.
 int LM_StartReceiveInternetMessages(int window, int server, uchar &channel[], uchar &user[],
                                     uchar &password[], int option);  // handle, 0 on failure
 int LM_EndReceiveInternetMessages(int handle);           // 1; -1 for no receiver
@@ -123,12 +148,15 @@ int LmStartReceiveInternetMessages(int window, int server, string channel, strin
   LmToUtf8(channel, c); LmToUtf8(user, u); LmToUtf8(password, p);
   return LM_StartReceiveInternetMessages(window, server, c, u, p, option);
 }
-int LmStartSendInternetMessages(int window, int server, string channel, string user, string password) {
+int LmStartSendInternetMessages(int window, int server, string channel, string user, string password,
+                                int option = 0) {
   uchar c[], u[], p[];
   LmToUtf8(channel, c); LmToUtf8(user, u); LmToUtf8(password, p);
-  return LM_StartSendInternetMessages(window, server, c, u, p, 0);
+  return LM_StartSendInternetMessages(window, server, c, u, p, option);
 }
-int LmSendInternetMessage(int handle, string message) { uchar m[]; LmToChars(message, m); return LM_SendInternetMessage(handle, m); }
+// Internet messages travel between machines with different code pages: they
+// go as UTF-8 both ways.
+int LmSendInternetMessage(int handle, string message) { uchar m[]; LmToUtf8(message, m); return LM_SendInternetMessage(handle, m); }
 
 int LmCreateHelper(int window, int marginX, int marginY, int corner, int refreshMinutes,
                    string data1, int data2) {
@@ -136,18 +164,20 @@ int LmCreateHelper(int window, int marginX, int marginY, int corner, int refresh
   return CreateHelper2(0, window, marginX, marginY, corner, refreshMinutes, d, data2);
 }
 
-// A text the library handed back, copied into an MQL4 string.
-string LmTextAt(int text) {
+// A text the library handed back, copied into an MQL4 string from the code
+// page it was written in (CP_ACP for local channels, CP_UTF8 for the hub).
+string LmTextAt(int text, uint codePage = CP_ACP) {
   if (text == 0) return "";
   int length = lstrlenA(text);
   if (length <= 0) return "";
   uchar chars[];
   ArrayResize(chars, length);
   RtlMoveMemory(chars, text, length);
-  return CharArrayToString(chars, 0, length, CP_ACP);
+  return CharArrayToString(chars, 0, length, codePage);
 }
 
 // The pending messages as one string, TAB between two; "" when none.
 // The library keeps the text until the same thread calls the same function again.
+// Local channels never leave the machine: their texts keep the terminal's code page.
 string LmGetMessages(int handle) { return LmTextAt(LM_GetMessages(handle)); }
-string LmQueryInternetMessages(int handle) { return LmTextAt(LM_QueryInternetMessages(handle)); }
+string LmQueryInternetMessages(int handle) { return LmTextAt(LM_QueryInternetMessages(handle), CP_UTF8); }

@@ -9,11 +9,13 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "channels/advert/advert_helper.h"
 #include "channels/frame/exports.h"
 #include "testing/http/advert_server.h"
+#include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
 namespace {
@@ -23,6 +25,12 @@ using advert::AdvertAnswer;
 using testing_support::waitUntil;
 
 constexpr UINT kRun = WM_APP + 3;
+
+std::string screenshotPath(const std::string& name) {
+  const std::string folder = testing_support::hostPath(ADVERT_SCREENSHOTS);
+  testing_support::makeFolders(folder);
+  return folder + "\\" + name + ".png";
+}
 
 // A fault ends the test program at once with a line saying where, rather than
 // waiting for a debugger that nobody attaches.
@@ -38,6 +46,11 @@ LONG WINAPI reportFault(EXCEPTION_POINTERS* info) {
 }
 const auto faultReporter = SetUnhandledExceptionFilter(reportFault);
 std::atomic<long> chartPaints{0};
+// Where the advert of create() lies (margins 7 and 9, a 40 x 20 image), and
+// whether the chart's last paint could draw there: it must never, or the
+// advert flickers with every paint of the chart.
+constexpr RECT kAdvertAt = {7, 9, 47, 29};
+std::atomic<bool> chartReachedAdvert{false};
 
 LRESULT CALLBACK chartProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kRun) {
@@ -47,6 +60,7 @@ LRESULT CALLBACK chartProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   if (message == WM_PAINT) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
+    chartReachedAdvert.store(RectVisible(dc, &kAdvertAt) != FALSE);
     FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)));
     EndPaint(window, &paint);
     chartPaints.fetch_add(1);
@@ -136,6 +150,50 @@ TEST(AdvertRecord, RefreshBelowTenBecomesTen) {
     }
     EXPECT_EQ(RemoveHelper(chart.handle()), 1);
   }
+}
+
+// The chart paints everything but the advert, the advert is drawn after it,
+// and a paint that misses the advert leaves it as it is.
+TEST(AdvertRecord, TheChartNeverPaintsOverTheAdvert) {
+  constexpr COLORREF kAdvertColor = 0xFF0000;
+  constexpr COLORREF kChartGray = RGB(128, 128, 128);  // GRAY_BRUSH
+  ChartThread chart;
+  const std::string data1 = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(data1, advert::picture(advert::bmp(40, 20, 0xFF0000))));
+  ASSERT_EQ(create(chart, data1), 1);
+  {
+    Held helper(chart.window());
+    ASSERT_TRUE(fetchEnded(helper.helper, data1, 1));
+  }
+  auto pixelAt = [&](int x, int y) {
+    COLORREF c = 0;
+    chart.run([&] {
+      HDC dc = GetDC(chart.window());
+      c = GetPixel(dc, x, y);
+      ReleaseDC(chart.window(), dc);
+    });
+    return c;
+  };
+  const struct {
+    const char* name;
+    std::optional<RECT> area;  // none: the whole chart
+  } cases[] = {
+      {"the whole chart", std::nullopt},
+      {"a corner away from the advert", RECT{200, 150, 300, 200}},
+      {"a rectangle over part of the advert", RECT{0, 0, 20, 20}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const long before = chartPaints.load();
+    chart.run(
+        [&] { RedrawWindow(chart.window(), c.area ? &*c.area : nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); });
+    EXPECT_GT(chartPaints.load(), before) << "the chart did not paint";
+    EXPECT_FALSE(chartReachedAdvert.load()) << "the chart's paint could draw over the advert";
+    EXPECT_EQ(pixelAt(27, 19), kAdvertColor) << "the advert is not shown";
+    EXPECT_EQ(pixelAt(3, 3), kChartGray) << "the chart beside the advert";
+    EXPECT_EQ(pixelAt(48, 30), kChartGray) << "the chart beside the advert";
+  }
+  robot::saveScreenshot(chart.window(), screenshotPath("advert_clipped_paint"));
 }
 
 TEST(AdvertRecord, ScheduleAndWhatAFailedFetchLeaves) {

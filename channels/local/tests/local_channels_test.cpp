@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "channels/frame/result_codes.h"
 #include "testing/terminal/library_in_process.h"
 #include "testing/terminal/test_terminal.h"
 
@@ -20,7 +21,9 @@ using test_terminal::TestTerminal;
 using testing_support::TempDir;
 using testing_support::waitUntil;
 
-constexpr int kReplaceQueue = 1, kRequireReceiver = 2;
+using namespace lumarel::local_result;
+using lumarel::send_flag::kReplaceQueue;
+using lumarel::send_flag::kRequireReceiver;
 
 // A channel name no other test uses.
 std::string channelName(const char* base) {
@@ -78,8 +81,8 @@ TEST_F(LocalChannelTest, MessagesWaitForAReceiverAndArriveTabJoined) {
   const std::string name = channelName("Orders");
   const int s = startSender(sender, name);
   ASSERT_GT(s, 0);
-  EXPECT_EQ(send(sender, s, "buy 1.2345"), 1);
-  EXPECT_EQ(send(sender, s, "line\r\nbreaks"), 1);
+  EXPECT_EQ(send(sender, s, "buy 1.2345"), kSent);
+  EXPECT_EQ(send(sender, s, "line\r\nbreaks"), kSent);
   EXPECT_EQ(hasReceiver(sender, name), 0);
   EXPECT_EQ(check(sender, name), 23);
 
@@ -90,37 +93,37 @@ TEST_F(LocalChannelTest, MessagesWaitForAReceiverAndArriveTabJoined) {
   EXPECT_EQ(take(receiver, r), "");
   EXPECT_EQ(check(sender, name), 0);
 
-  EXPECT_EQ(send(sender, s, "sell"), 1);
+  EXPECT_EQ(send(sender, s, "sell"), kSent);
   EXPECT_EQ(wakeups(receiver, 0, 1), 1u) << "the receiver's chart is woken with 2, 1";
   EXPECT_EQ(wakeups(receiver, 1), 0u) << "only the registered chart is woken";
   // Any handle of the channel takes the messages, a sender's too.
   EXPECT_EQ(take(sender, s), "sell");
 
-  EXPECT_EQ(receiver.callInt("LM_ReleaseReceiver", {Arg::i(r)}), 1);
+  EXPECT_EQ(receiver.callInt("LM_ReleaseReceiver", {Arg::i(r)}), kReleased);
   EXPECT_EQ(hasReceiver(sender, name), 0);
-  EXPECT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(s)}), 1);
-  EXPECT_EQ(check(sender, name), -1) << "the channel goes with its last handle";
+  EXPECT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(s)}), kReleased);
+  EXPECT_EQ(check(sender, name), kNoChannel) << "the channel goes with its last handle";
 }
 
 TEST_F(LocalChannelTest, LengthRuleAndMessagesThatDoNotFit) {
   const std::string name = channelName("Long");
   const int s = startSender(sender, name);
   const int r = startReceiver(receiver, name, 0);
-  EXPECT_EQ(send(sender, s, std::string(32762, 'a')), 1);
-  EXPECT_EQ(send(sender, s, ""), 1);  // 32762 + 0: fits, and adds a TAB
+  EXPECT_EQ(send(sender, s, std::string(32762, 'a')), kSent);
+  EXPECT_EQ(send(sender, s, ""), kSent);  // 32762 + 0: fits, and adds a TAB
   EXPECT_EQ(check(sender, name), 32763) << "the longest pending text";
   receiver.clearTicks(0);
-  EXPECT_EQ(send(sender, s, "x"), -2) << "not written, and told so";
+  EXPECT_EQ(send(sender, s, "x"), kTooLong) << "not written, and told so";
   EXPECT_EQ(check(sender, name), 32763);
   EXPECT_EQ(wakeups(receiver, 0, 1), 1u) << "woken to drain the full queue";
   EXPECT_EQ(take(receiver, r), std::string(32762, 'a') + "\t");
 
-  EXPECT_EQ(send(sender, s, std::string(32763, 'b')), -2);
-  EXPECT_EQ(send(sender, s, "keep"), 1);
-  EXPECT_EQ(send(sender, s, std::string(40000, 'c'), kReplaceQueue), -2);
+  EXPECT_EQ(send(sender, s, std::string(32763, 'b')), kTooLong);
+  EXPECT_EQ(send(sender, s, "keep"), kSent);
+  EXPECT_EQ(send(sender, s, std::string(40000, 'c'), kReplaceQueue), kTooLong);
   EXPECT_EQ(check(sender, name), 0) << "replaceQueue empties the queue even when nothing fits";
-  EXPECT_EQ(send(sender, s, "a"), 1);
-  EXPECT_EQ(send(sender, s, "b", kReplaceQueue), 1);
+  EXPECT_EQ(send(sender, s, "a"), kSent);
+  EXPECT_EQ(send(sender, s, "b", kReplaceQueue), kSent);
   EXPECT_EQ(take(receiver, r), "b");
 }
 
@@ -128,27 +131,27 @@ TEST_F(LocalChannelTest, EmptyMessages) {
   const std::string name = channelName("Empty");
   const int s = startSender(sender, name);
   const int r = startReceiver(receiver, name, 0);
-  EXPECT_EQ(send(sender, s, ""), 1);
+  EXPECT_EQ(send(sender, s, ""), kSent);
   EXPECT_EQ(check(sender, name), 0) << "an empty message to an empty queue changes nothing";
   EXPECT_EQ(wakeups(receiver, 0, 1), 1u) << "but still wakes the receiver";
-  EXPECT_EQ(send(sender, s, "a"), 1);
-  EXPECT_EQ(send(sender, s, ""), 1);
+  EXPECT_EQ(send(sender, s, "a"), kSent);
+  EXPECT_EQ(send(sender, s, ""), kSent);
   EXPECT_EQ(take(receiver, r), "a\t");
 }
 
 TEST_F(LocalChannelTest, RequireReceiver) {
   const std::string name = channelName("Req");
   const int s = startSender(sender, name);
-  EXPECT_EQ(send(sender, s, "lost", kRequireReceiver), -1);
+  EXPECT_EQ(send(sender, s, "lost", kRequireReceiver), kNoReceiver);
   EXPECT_EQ(check(sender, name), 0) << "nothing written";
   const int r = startReceiver(receiver, name, 0);
-  EXPECT_EQ(send(sender, s, "kept", kRequireReceiver), 1);
+  EXPECT_EQ(send(sender, s, "kept", kRequireReceiver), kSent);
   EXPECT_EQ(take(receiver, r), "kept");
 
   // A receiver whose chart went away without releasing: still registered.
   ASSERT_TRUE(receiver.closeChart(0));
   EXPECT_EQ(hasReceiver(sender, name), 0);
-  EXPECT_EQ(send(sender, s, "stale", kRequireReceiver), 1);
+  EXPECT_EQ(send(sender, s, "stale", kRequireReceiver), kSent);
   EXPECT_EQ(take(sender, s), "stale");
 }
 
@@ -158,12 +161,12 @@ TEST_F(LocalChannelTest, TwoReceiversOnOneChannel) {
   const int first = startReceiver(receiver, name, 0);
   const int second = startReceiver(receiver, name, 1);
   ASSERT_NE(first, second);
-  EXPECT_EQ(send(sender, s, "m"), 1);
+  EXPECT_EQ(send(sender, s, "m"), kSent);
   EXPECT_EQ(wakeups(receiver, 1, 1), 1u) << "the later receiver is woken";
   EXPECT_EQ(wakeups(receiver, 0), 0u);
-  EXPECT_EQ(receiver.callInt("LM_ReleaseReceiver", {Arg::i(first)}), 1);
+  EXPECT_EQ(receiver.callInt("LM_ReleaseReceiver", {Arg::i(first)}), kReleased);
   EXPECT_EQ(hasReceiver(sender, name), 0) << "releasing the earlier one clears the registration";
-  EXPECT_EQ(send(sender, s, "n", kRequireReceiver), -1);
+  EXPECT_EQ(send(sender, s, "n", kRequireReceiver), kNoReceiver);
   EXPECT_EQ(take(receiver, second), "m");
 }
 
@@ -182,25 +185,25 @@ TEST_F(LocalChannelTest, NamesAreCaseSensitiveAndMustNotBeEmpty) {
   EXPECT_EQ(sender.callInt("LM_StartSender", {Arg::null()}), 0);
   EXPECT_EQ(sender.callInt("LM_StartReceiver", {Arg::s(""), Arg::chart(0)}), 0);
   EXPECT_EQ(sender.callInt("LM_StartReceiver", {Arg::s(name), Arg::i(0)}), 0);
-  EXPECT_EQ(check(sender, ""), -2);
-  EXPECT_EQ(hasReceiver(sender, ""), -2);
+  EXPECT_EQ(check(sender, ""), kCheckFailed);
+  EXPECT_EQ(hasReceiver(sender, ""), kCheckFailed);
 
   const std::string nobody = channelName("Nobody");
-  EXPECT_EQ(check(sender, nobody), -1);
-  EXPECT_EQ(check(sender, nobody), -1) << "checking left a channel behind";
-  EXPECT_EQ(hasReceiver(sender, nobody), -1);
+  EXPECT_EQ(check(sender, nobody), kNoChannel);
+  EXPECT_EQ(check(sender, nobody), kNoChannel) << "checking left a channel behind";
+  EXPECT_EQ(hasReceiver(sender, nobody), kNoChannel);
 }
 
 TEST_F(LocalChannelTest, InventedAndReleasedHandlesAnswerAsHandleZero) {
   const std::string name = channelName("Stale");
   const int released = startSender(sender, name);
-  ASSERT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(released)}), 1);
+  ASSERT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(released)}), kReleased);
   for (long long h : {0LL, static_cast<long long>(released), 1LL, -1LL, 0x10000001LL, 0x7FFFFFFFLL, 123456LL}) {
-    EXPECT_EQ(sender.callInt("LM_SendMessage", {Arg::i(h), Arg::s("x"), Arg::i(0)}), 0) << h;
+    EXPECT_EQ(sender.callInt("LM_SendMessage", {Arg::i(h), Arg::s("x"), Arg::i(0)}), kSendFailed) << h;
     const auto taken = sender.call("LM_GetMessages", {Arg::i(h)});
     EXPECT_TRUE(taken.ok && taken.isNull) << h;
-    EXPECT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(h)}), 1) << h;
-    EXPECT_EQ(sender.callInt("LM_ReleaseReceiver", {Arg::i(h)}), 1) << h;
+    EXPECT_EQ(sender.callInt("LM_ReleaseSender", {Arg::i(h)}), kReleased) << h;
+    EXPECT_EQ(sender.callInt("LM_ReleaseReceiver", {Arg::i(h)}), kReleased) << h;
   }
 }
 
@@ -215,9 +218,9 @@ TEST_F(LocalChannelTest, AbandonedMutexDoesNotBreakTheChannel) {
     ASSERT_TRUE(dying.lockMutex("MT4FileMutex_" + name));
     dying.kill();  // dies holding the channel's mutex
   }
-  EXPECT_EQ(send(sender, s, "after the crash"), 1);
+  EXPECT_EQ(send(sender, s, "after the crash"), kSent);
   EXPECT_EQ(take(receiver, r), "after the crash");
-  EXPECT_EQ(send(sender, s, "and again"), 1);
+  EXPECT_EQ(send(sender, s, "and again"), kSent);
   EXPECT_EQ(take(receiver, r), "and again");
 }
 
@@ -231,7 +234,7 @@ TEST_F(LocalChannelTest, UnterminatedQueueIsReadOnlyToTheEndOfTheBlock) {
   ASSERT_NE(bytes, nullptr);
   memset(bytes + 4, 'q', 32764);
   EXPECT_EQ(check(sender, name), 32764);
-  EXPECT_EQ(send(sender, s, "x"), -2);
+  EXPECT_EQ(send(sender, s, "x"), kTooLong);
   EXPECT_EQ(take(sender, s), std::string(32764, 'q'));
   EXPECT_EQ(check(sender, name), 0);
   UnmapViewOfFile(bytes);
@@ -267,9 +270,9 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
       for (int n = 0; n < kMessages; ++n) {
         const int result = sender.callInt(
             "LM_SendMessage", {Arg::i(s), Arg::s("S" + std::to_string(k) + ":" + std::to_string(n)), Arg::i(0)});
-        if (result == 1)
+        if (result == kSent)
           written[k].push_back(n);
-        else if (result != -2)
+        else if (result != kTooLong)
           ++failed;
       }
       sender.quit();
@@ -284,7 +287,7 @@ TEST(LocalChannelStress, FourSendersOneReceiverEveryMessageOnce) {
   ASSERT_GT(last, 0);
   ASSERT_TRUE(waitUntil(
       [&] {
-        return receiver.callInt("LM_SendMessage", {Arg::i(last), Arg::s("END"), Arg::i(0)}) == 1;
+        return receiver.callInt("LM_SendMessage", {Arg::i(last), Arg::s("END"), Arg::i(0)}) == kSent;
       },
       30000));
   std::vector<std::string> items;
