@@ -88,7 +88,8 @@ bool script(const std::string& prefix, const Answer& answer) {
                            "&headers=" + test_terminal::toHex(answer.headers) +
                            "&times=" + std::to_string(answer.times) + "&pad=" + std::to_string(answer.padTo) +
                            "&piece=" + std::to_string(answer.pieceBytes) +
-                           "&pieceDelay=" + std::to_string(answer.pieceDelayMs);
+                           "&pieceDelay=" + std::to_string(answer.pieceDelayMs) +
+                           "&announce=" + std::to_string(answer.announceBytes);
   return control("POST", path, answer.body) == "scripted";
 }
 

@@ -110,6 +110,9 @@ TEST(DownloadToFile, FailuresReportFalse) {
   ASSERT_TRUE(test_http::script(prefix + "drop", noAnswer()));
   ASSERT_TRUE(test_http::script(prefix + "big", answer(200, std::string(5000, 'b'))));
   ASSERT_TRUE(test_http::script(prefix + "fits", answer(200, std::string(4096, 'f'))));
+  test_http::Answer cut = answer(200, std::string(70000, 'c'));
+  cut.announceBytes = 100000;
+  ASSERT_TRUE(test_http::script(prefix + "cut", cut));
   const std::string base = "http://localhost" + prefix;
   const struct {
     const char* name;
@@ -121,6 +124,7 @@ TEST(DownloadToFile, FailuresReportFalse) {
       {"no answer", base + "drop", kMaxSetupProgramBytes, false},
       {"body over the limit", base + "big", 4096, false},
       {"body at the limit", base + "fits", 4096, true},
+      {"body cut before its Content-Length", base + "cut", kMaxSetupProgramBytes, false},
       {"url that cannot be split", "no url at all", kMaxSetupProgramBytes, false},
       {"nothing listens", "http://127.0.0.2/x.exe", kMaxSetupProgramBytes, false},
   };
