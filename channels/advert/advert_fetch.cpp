@@ -81,6 +81,10 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
     V_UNKNOWN(&body)->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.put()));
   VariantClear(&body);
   if (!stream) return nullptr;
+  // The request object has the whole body by now; a larger one is refused
+  // before the picture decoder spends memory and time on it.
+  STATSTG about = {};
+  if (FAILED(stream->Stat(&about, STATFLAG_NONAME)) || about.cbSize.QuadPart > kMaxAdvertBodyBytes) return nullptr;
   terminal::ComPtr<IPicture> picture;
   if (FAILED(OleLoadPicture(stream.get(), 0, FALSE, IID_IPicture, reinterpret_cast<void**>(picture.put()))) || !picture)
     return nullptr;
@@ -94,9 +98,11 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
   if (!made || made == original) return nullptr;
   terminal::UniqueGdi copy(made);
   BITMAP info = {};
-  if (!GetObjectA(made, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight == 0) return nullptr;
+  if (!GetObjectA(made, sizeof info, &info)) return nullptr;
+  const int side = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+  if (!advertImageSizeAccepted(info.bmWidth, side)) return nullptr;
   width = info.bmWidth;
-  height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+  height = side;
   return static_cast<HBITMAP>(copy.release());
 }
 
@@ -137,7 +143,8 @@ std::int32_t exchange(AdvertHelper* helper) {
   if (FAILED(request->get_status(&status)) || status != 200) return retry;
 
   int width = 0, height = 0;
-  HBITMAP image = decodeAdvert(request.get(), width, height);
+  // Owned here until stored: reading a header may fail or throw.
+  terminal::UniqueGdi image(decodeAdvert(request.get(), width, height));
   if (!image) return retry;
   const auto clickUrl = responseHeader(request.get(), L"imageurl");
   const auto clickData = responseHeader(request.get(), L"imageurldata");
@@ -147,7 +154,7 @@ std::int32_t exchange(AdvertHelper* helper) {
   AcquireSRWLockExclusive(&helper->viewLock);
   AdvertView& view = helper->view;
   previous = view.image;
-  view.image = image;
+  view.image = static_cast<HBITMAP>(image.release());
   view.imageWidth = width;
   view.imageHeight = height;
   if (clickUrl) view.clickUrl = *clickUrl;
@@ -161,7 +168,7 @@ std::int32_t exchange(AdvertHelper* helper) {
     helper->lastInvalidate.store(now);
     InvalidateRect(helper->chartWindow, nullptr, FALSE);
   }
-  return now + 60 * helper->refreshMinutes;
+  return nextFetchAfter(now, helper->refreshMinutes);
 }
 
 }  // namespace

@@ -13,6 +13,11 @@ AdvertRect advertRect(const AdvertPlacement& p, int imageWidth, int imageHeight,
   r.top = bottom ? clientHeight - imageHeight - p.marginY : p.marginY;
   r.right = r.left + imageWidth;
   r.bottom = r.top + imageHeight;
+  const auto clip = [](int value, int limit) { return value < 0 ? 0 : (value > limit ? limit : value); };
+  r.left = clip(r.left, clientWidth);
+  r.right = clip(r.right, clientWidth);
+  r.top = clip(r.top, clientHeight);
+  r.bottom = clip(r.bottom, clientHeight);
   return r;
 }
 
@@ -47,6 +52,31 @@ int leadingInteger(std::string_view text) {
 }
 
 int refreshMinutesFrom(int requested) { return requested < 10 ? 10 : requested; }
+
+std::int32_t nextFetchAfter(std::int32_t now, int refreshMinutes) {
+  constexpr long long kMostSeconds = 366LL * 24 * 60 * 60;
+  long long seconds = 60LL * (refreshMinutes < 10 ? 10 : refreshMinutes);
+  if (seconds > kMostSeconds) seconds = kMostSeconds;
+  // Wraps as the 32-bit clock itself does.
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(now) + static_cast<std::uint32_t>(seconds));
+}
+
+bool isClickableAddress(std::string_view clickUrl) {
+  const auto startsWith = [&](std::string_view scheme) {
+    if (clickUrl.size() < scheme.size()) return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+      char c = clickUrl[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != scheme[i]) return false;
+    }
+    return true;
+  };
+  return startsWith("http://") || startsWith("https://");
+}
+
+bool advertImageSizeAccepted(int width, int height) {
+  return width > 0 && height > 0 && width <= kMaxAdvertSide && height <= kMaxAdvertSide;
+}
 
 std::string advertQueryTail(std::string_view data1, int data2) {
   // The caller's text ends at its first NUL, as a C text does.

@@ -1,5 +1,8 @@
 #include "installer/config/prompts.h"
 
+#include <atomic>
+#include <cstdio>
+
 #include "installer/config/ini_text.h"
 
 namespace installer {
@@ -7,6 +10,7 @@ namespace installer {
 namespace {
 constexpr DWORD kPromptBuffer = 2000;
 constexpr std::size_t kPromptBound = 1998;
+std::atomic<bool> aDialogFailed{false};
 }  // namespace
 
 std::string readPrompt(const std::string& iniPath, const char* key, const char* defaultText) {
@@ -37,5 +41,15 @@ int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UIN
   const std::string caption = readPrompt(iniPath, prompt.captionKey, prompt.defaultCaption);
   return showPromptMessage(owner, text, caption, style);
 }
+
+void reportDialogFailure(DWORD error) {
+  aDialogFailed.store(true);
+  char text[160];
+  std::snprintf(text, sizeof text, "The installer could not open its window (system error %lu).",
+                static_cast<unsigned long>(error));
+  showFixedError(text, kListTooLongCaption);
+}
+
+bool dialogFailed() { return aDialogFailed.load(); }
 
 }  // namespace installer

@@ -47,6 +47,10 @@ inline constexpr Prompt Err3{"Err3",
 inline constexpr Prompt Err4{"Err4", "Unable to download the installer for MetaTrader 4", "ErrCaption",
                              "Installer error"};
 inline constexpr Prompt Err5{"Err5", "Unable to run the installer for MetaTrader 4", "ErrCaption", "Installer error"};
+inline constexpr Prompt UntrustedSetup{"UntrustedSetup",
+                                       "The downloaded MetaTrader 4 setup program is not signed by a publisher "
+                                       "this installer trusts. It was not run.",
+                                       "ErrCaption", "Installer error"};
 inline constexpr Prompt Aborted{"Aborted", "Installation aborted", "AbortedCaption", "Installation aborted"};
 }  // namespace prompts
 
@@ -89,5 +93,12 @@ inline constexpr const char* kListTooLongCaption = "Installer error";
 
 // A fixed message: error icon, system-modal, no owner window.
 void showFixedError(const std::string& text, const char* caption);
+
+// A dialog of the run could not be made (the window system refused it): the
+// fixed message naming the system's error is shown when a message box can
+// be, and the run is marked failed, so that it ends with exit code 1 rather
+// than as if the user had chosen nothing.
+void reportDialogFailure(DWORD error);
+bool dialogFailed();
 
 }  // namespace installer

@@ -6,6 +6,7 @@
 #include "installer/config/prompts.h"
 #include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
+#include "terminal/system_library.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -42,6 +43,42 @@ std::string destinationFolder(const std::string& root, const std::string& destin
   const std::string folder = withBackslash(withBackslash(root) + destination);
   if (folder.size() <= kMaxPathChars) CreateDirectoryA(folder.c_str(), nullptr);
   return folder;
+}
+
+// While it lives, this thread's file paths reach the 64-bit system folder
+// from a 32-bit installer on 64-bit Windows. Only the copy into a system
+// folder needs it: the shell, the folder browser and the programs the
+// installer starts must see the folders of its own bitness.
+class NativeSystemFolders {
+ public:
+  explicit NativeSystemFolders(bool wanted) {
+#ifndef _WIN64
+    using Disable = BOOL(WINAPI*)(PVOID*);
+    if (!wanted) return;
+    auto disable = terminal::procAddress<Disable>(GetModuleHandleA("kernel32.dll"), "Wow64DisableWow64FsRedirection");
+    switched_ = disable && disable(&previous_);
+#else
+    static_cast<void>(wanted);
+#endif
+  }
+  ~NativeSystemFolders() {
+#ifndef _WIN64
+    using Revert = BOOL(WINAPI*)(PVOID);
+    auto revert = terminal::procAddress<Revert>(GetModuleHandleA("kernel32.dll"), "Wow64RevertWow64FsRedirection");
+    if (switched_ && revert) revert(previous_);
+#endif
+  }
+  NativeSystemFolders(const NativeSystemFolders&) = delete;
+  NativeSystemFolders& operator=(const NativeSystemFolders&) = delete;
+
+ private:
+  [[maybe_unused]] bool switched_ = false;
+  [[maybe_unused]] PVOID previous_ = nullptr;
+};
+
+bool copyFile(const std::string& source, const std::string& destination, bool intoSystemFolder) {
+  const NativeSystemFolders native(intoSystemFolder);
+  return CopyFileA(source.c_str(), destination.c_str(), FALSE) != FALSE;
 }
 
 bool sourceExists(const std::string& source) {
@@ -86,7 +123,8 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
     showFixedError(destination, kMissingFileCaption);
     return false;
   }
-  if (CopyFileA(source.c_str(), destination.c_str(), FALSE) || ignoreFailure) return true;
+  const bool intoSystemFolder = classifyDestination(target.destination) != Destination::CopyFolder;
+  if (copyFile(source, destination, intoSystemFolder) || ignoreFailure) return true;
   const std::string text = readPrompt(iniPath, prompts::InUse.textKey, prompts::InUse.defaultText);
   showPromptMessage(messageOwner, text, key, MB_ICONERROR | MB_SYSTEMMODAL);
   return false;

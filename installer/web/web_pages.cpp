@@ -123,18 +123,17 @@ int showTermsPage(const std::string& iniPath) {
   const std::string agreementUrl = readText(iniPath, keys::AgreementUrl);
   if (agreementUrl.empty()) return 1;
   const TermsPage page{iniPath, termsPageAddress(agreementUrl, programPath())};
-  // The browser loads its DLLs from the system folder while the page is up.
-  FileSystemRedirectionOn redirected;
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), kTermsDialog, nullptr, termsDialogProc,
                                          reinterpret_cast<LPARAM>(&page));
+  if (result == -1) reportDialogFailure(GetLastError());
   return result != 0 && result != -1 ? 1 : 0;
 }
 
 std::optional<std::string> chooseBroker(const std::string& iniPath) {
   BrokerPage broker{iniPath, PageAnswer{brokerPageUrl(iniPath), std::nullopt}};
-  FileSystemRedirectionOn redirected;
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), kBrokerDialog, nullptr, brokerDialogProc,
                                          reinterpret_cast<LPARAM>(&broker));
+  if (result == -1) reportDialogFailure(GetLastError());
   if (result == 0 || result == -1) return std::nullopt;
   return broker.page.answer;
 }

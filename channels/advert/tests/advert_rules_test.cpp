@@ -121,3 +121,74 @@ TEST(AdvertMachineId, TwelveUpperCaseHexDigits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AdvertRect, ClippedToTheClientArea) {
+  const struct {
+    const char* name;
+    AdvertPlacement placement;
+    int width, height;
+    AdvertRect expected;
+  } cases[] = {
+      {"larger than the chart, top-left", {0, 5, 15}, 2048, 2048, {5, 15, 800, 600}},
+      {"larger than the chart, bottom-right", {3, 45, 20}, 2048, 2048, {0, 0, 755, 580}},
+      {"margins beyond the chart", {0, 900, 700}, 10, 10, {800, 600, 800, 600}},
+      {"negative margins", {0, -50, -50}, 100, 100, {0, 0, 50, 50}},
+      {"fits: unchanged", {1, 45, 10}, 200, 50, {555, 10, 755, 60}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(lumarel::advertRect(c.placement, c.width, c.height, 800, 600), c.expected);
+  }
+  // An advert over the whole chart takes no click outside the client area.
+  const AdvertRect all = lumarel::advertRect({0, 0, 0}, 2048, 2048, 800, 600);
+  EXPECT_FALSE(lumarel::liesOnAdvert(all, position(900, 300)));
+  EXPECT_FALSE(lumarel::liesOnAdvert(all, position(300, 700)));
+}
+
+TEST(AdvertClick, OnlyWebAddressesAreClickable) {
+  const struct {
+    const char* url;
+    bool clickable;
+  } cases[] = {
+      {"http://localhost/offer", true},
+      {"https://localhost/offer?a=1", true},
+      {"HTTP://LOCALHOST/", true},
+      {"C:\\Windows\\System32\\cmd.exe", false},
+      {"cmd.exe", false},
+      {"file:///C:/Windows/System32/cmd.exe", false},
+      {"\\\\host\\share\\x.exe", false},
+      {" http://localhost/leading-space", false},
+      {"javascript:alert(1)", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lumarel::isClickableAddress(c.url), c.clickable) << c.url;
+}
+
+TEST(AdvertFetch, NextFetchNeverOverflows) {
+  const std::int32_t now = 1'700'000'000;
+  EXPECT_EQ(lumarel::nextFetchAfter(now, 10), now + 600);
+  EXPECT_EQ(lumarel::nextFetchAfter(now, 0), now + 600) << "below 10 minutes counts as 10";
+  EXPECT_EQ(lumarel::nextFetchAfter(now, 1440), now + 86400);
+  const std::int32_t aYear = 366 * 24 * 60 * 60;
+  for (int minutes : {600000, 35791395, 35791396, 2147483647}) {
+    SCOPED_TRACE(minutes);
+    const std::int32_t due = lumarel::nextFetchAfter(now, minutes);
+    EXPECT_GT(due, now) << "the next fetch fell into the past";
+    EXPECT_LE(due - now, aYear);
+  }
+}
+
+TEST(AdvertFetch, ImageSizeCap) {
+  const struct {
+    int width, height;
+    bool accepted;
+  } cases[] = {{1, 1, true},   {2048, 2048, true}, {2049, 10, false}, {10, 2049, false},
+               {0, 10, false}, {10, 0, false},     {-5, 10, false},   {65535, 65535, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(lumarel::advertImageSizeAccepted(c.width, c.height), c.accepted) << c.width << " x " << c.height;
+  EXPECT_EQ(lumarel::kMaxAdvertBodyBytes, 1024u * 1024u);
+}
+
+}  // namespace
