@@ -120,6 +120,7 @@ int installTerminalIfWanted(InstallRequest& request, const DownloadProgress& pro
   request.progressText = "Downloading MetaTrader 4...";
   request.showActivityCode = 1;
   progress.show(request);
+  if (dialogFailed()) return 0;  // no progress window could be made: already said
 
   // The server is told the location as configured or chosen, not the URL.
   std::string url = location;

@@ -11,6 +11,9 @@
 #include "installer/config/prompts.h"
 #include "installer/main/main_sequence.h"
 #include "installer/ui/install_dialog.h"
+#include "installer/ui/install_worker.h"
+#include "installer/ui/progress_window.h"
+#include "installer/web/terminal_download.h"
 #include "installer/web/web_pages.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
@@ -67,6 +70,47 @@ TEST(DialogFailure, TheRunStopsAtTheFirstDialog) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text.rfind(kFailureText, 0), 0u) << shown[0].text;
   EXPECT_EQ(request.copyCount, 0) << "the run went on past the terms page";
+}
+
+// Without a progress window nothing is installed or downloaded behind the
+// user's back: the step says why and fails.
+TEST(DialogFailure, NoProgressWindowNoInstallNoDownload) {
+  TempDir dir{"noprog"};
+  TempDir copy{"noprogcopy"};
+  const std::string ini = dir / "install.ini";
+  // Were either step to go on, its own message would follow: the source is
+  // missing, and nothing answers for the download.
+  testing_support::writeFile(ini,
+                             "[Install]\r\nnever-there.ex4=experts\r\n[MT4Install]\r\nMT4Location="
+                             "http://127.0.0.2/never/setup.exe\r\n");
+  installer::InstallRequest request;
+  request.iniPath = ini;
+  const struct {
+    const char* name;
+    std::function<int()> step;
+  } cases[] = {
+      {"install worker",
+       [&] {
+         request.copyCount = 1;
+         request.copyPaths[0] = copy.path();
+         return installer::installIntoChosenCopies(request, false);
+       }},
+      {"MetaTrader 4 download",
+       [&] {
+         request.copyCount = 0;
+         return installer::installTerminalIfWanted(request,
+                                                   {installer::startProgressWindow, installer::closeProgressWindow});
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    int result = -1;
+    const auto shown = robot::answerWhile([&] { result = c.step(); }, robot::goOnButton, 30000);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(shown.size(), 1u) << "no message, or the step went on to another";
+    EXPECT_EQ(shown[0].text.rfind(kFailureText, 0), 0u) << shown[0].text;
+    EXPECT_TRUE(installer::dialogFailed());
+  }
 }
 
 }  // namespace

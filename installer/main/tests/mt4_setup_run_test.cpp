@@ -569,7 +569,11 @@ TEST_F(Mt4SetupRun, UntrustedSetupIsNeverRun) {
       answerLocation(answer(200, serveSetup("install", newCopy, c.signer + ".exe", c.signer)));
     }
     messageOverProgress = false;
-    const auto result = run();
+    const auto result = run([&](const robot::Dialog& d) -> std::string {
+      if (d.text == kUntrusted && c.signer == "other")
+        EXPECT_TRUE(robot::saveScreenshot(d.window, screenshotPath("mt4-untrusted-setup.png")));
+      return "-";
+    });
     ASSERT_EQ(result.captions(), std::vector<std::string>{"Installer error"});
     EXPECT_EQ(result.dialogs[0].text, kUntrusted);
     EXPECT_EQ(result.dialogs[0].style, kErrorStyle) << robot::styleText(result.dialogs[0].style);
