@@ -570,8 +570,9 @@ TEST_F(Mt4SetupRun, UntrustedSetupIsNeverRun) {
     }
     messageOverProgress = false;
     const auto result = run([&](const robot::Dialog& d) -> std::string {
-      if (d.text == kUntrusted && c.signer == "other")
+      if (d.text == kUntrusted && c.signer == "other") {
         EXPECT_TRUE(robot::saveScreenshot(d.window, screenshotPath("mt4-untrusted-setup.png")));
+      }
       return "-";
     });
     ASSERT_EQ(result.captions(), std::vector<std::string>{"Installer error"});
