@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "channels/advert/advert_helper.h"
 #include "terminal/win_handles.h"
@@ -81,12 +82,32 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
     V_UNKNOWN(&body)->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.put()));
   VariantClear(&body);
   if (!stream) return nullptr;
-  // The request object has the whole body by now; a larger one is refused
-  // before the picture decoder spends memory and time on it.
+  // The request object has the whole body by now; a larger one, or one whose
+  // header declares a larger image, is refused before the picture decoder
+  // spends memory and time on it.
   STATSTG about = {};
   if (FAILED(stream->Stat(&about, STATFLAG_NONAME)) || about.cbSize.QuadPart > kMaxAdvertBodyBytes) return nullptr;
+  const auto size = static_cast<ULONG>(about.cbSize.QuadPart);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
+  if (!memory) return nullptr;
+  terminal::ComPtr<IStream> held;
+  if (FAILED(CreateStreamOnHGlobal(memory, TRUE, held.put()))) {
+    GlobalFree(memory);
+    return nullptr;
+  }
+  ULARGE_INTEGER exact;
+  exact.QuadPart = size;
+  if (FAILED(held->SetSize(exact))) return nullptr;
+  ULONG got = 0;
+  auto* bytes = static_cast<char*>(GlobalLock(memory));
+  const bool read = bytes && SUCCEEDED(stream->Read(bytes, size, &got)) && got == size;
+  const auto declared = read ? declaredImageSize(std::string_view(bytes, got)) : std::nullopt;
+  if (bytes) GlobalUnlock(memory);
+  if (!read || (declared && (declared->width > kMaxAdvertSide || declared->height > kMaxAdvertSide))) return nullptr;
   terminal::ComPtr<IPicture> picture;
-  if (FAILED(OleLoadPicture(stream.get(), 0, FALSE, IID_IPicture, reinterpret_cast<void**>(picture.put()))) || !picture)
+  if (FAILED(OleLoadPicture(held.get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                            reinterpret_cast<void**>(picture.put()))) ||
+      !picture)
     return nullptr;
   short type = PICTYPE_NONE;
   OLE_HANDLE handle = 0;

@@ -99,4 +99,66 @@ std::string machineIdFromSerial(std::uint32_t serial) {
   return text;
 }
 
+namespace {
+
+std::uint32_t littleEndian(std::string_view bytes, std::size_t at, std::size_t count) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+  return value;
+}
+
+std::uint32_t bigEndian16(std::string_view bytes, std::size_t at) {
+  return (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) << 8) |
+         static_cast<unsigned char>(bytes[at + 1]);
+}
+
+std::optional<DeclaredSize> bmpSize(std::string_view body) {
+  if (body.size() < 26) return std::nullopt;
+  if (littleEndian(body, 14, 4) == 12)  // the old core header: 16-bit sizes
+    return DeclaredSize{littleEndian(body, 18, 2), littleEndian(body, 20, 2)};
+  const auto width = static_cast<std::int32_t>(littleEndian(body, 18, 4));
+  const auto height = static_cast<std::int32_t>(littleEndian(body, 22, 4));
+  // A negative height is a top-down bitmap of that many rows.
+  return DeclaredSize{width, height < 0 ? -static_cast<long long>(height) : height};
+}
+
+std::optional<DeclaredSize> jpegSize(std::string_view body) {
+  std::size_t at = 2;
+  while (at + 4 <= body.size()) {
+    if (static_cast<unsigned char>(body[at]) != 0xFF) return std::nullopt;
+    const auto marker = static_cast<unsigned char>(body[at + 1]);
+    if (marker == 0xFF) {  // fill byte
+      ++at;
+      continue;
+    }
+    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // no length
+      at += 2;
+      continue;
+    }
+    const std::uint32_t length = bigEndian16(body, at + 2);
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (at + 9 > body.size()) return std::nullopt;
+      return DeclaredSize{bigEndian16(body, at + 7), bigEndian16(body, at + 5)};
+    }
+    if (length < 2) return std::nullopt;
+    at += 2 + length;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DeclaredSize> declaredImageSize(std::string_view body) {
+  if (body.substr(0, 2) == "BM") return bmpSize(body);
+  if (body.substr(0, 6) == "GIF87a" || body.substr(0, 6) == "GIF89a") {
+    if (body.size() < 10) return std::nullopt;
+    return DeclaredSize{littleEndian(body, 6, 2), littleEndian(body, 8, 2)};
+  }
+  if (body.size() >= 2 && static_cast<unsigned char>(body[0]) == 0xFF && static_cast<unsigned char>(body[1]) == 0xD8)
+    return jpegSize(body);
+  return std::nullopt;
+}
+
 }  // namespace lumarel

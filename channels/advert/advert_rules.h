@@ -3,6 +3,7 @@
 // position hits, what a fetch asks for and how an answer's placement reads.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,14 @@ bool isClickableAddress(std::string_view clickUrl);
 inline constexpr std::size_t kMaxAdvertBodyBytes = 1024 * 1024;
 inline constexpr int kMaxAdvertSide = 2048;
 bool advertImageSizeAccepted(int width, int height);
+
+// The size a BMP, GIF or JPEG body declares in its header, read before
+// anything decodes it (a small body may declare a huge image); none for
+// another format or a header cut short.
+struct DeclaredSize {
+  long long width = 0, height = 0;
+};
+std::optional<DeclaredSize> declaredImageSize(std::string_view body);
 
 // What a fetch appends to the request address (which ends in "&mac"): the
 // caller's text unescaped and the number, cut after 1023 characters as the

@@ -360,6 +360,13 @@ TEST(AdvertRecord, AnotherSubclassAboveOursKeepsTheChainWhole) {
   }
 }
 
+// A GIF whose logical screen claims 30000 x 30000 pixels: a decoder would
+// make a bitmap of that size from a body of a few bytes.
+std::string declaringHugeSize(std::string gif) {
+  if (gif.size() >= 10) gif.replace(6, 4, std::string("\x30\x75\x30\x75", 4));
+  return gif;
+}
+
 // What an answer may bring is bounded: a larger body or image is a failed
 // fetch and leaves the record without an image.
 TEST(AdvertRecord, OversizedAdvertIsRefused) {
@@ -372,6 +379,7 @@ TEST(AdvertRecord, OversizedAdvertIsRefused) {
       {"2049 pixels wide", advert::bmp(2049, 2, 0x0000FF), false},
       {"2049 pixels high", advert::bmp(2, 2049, 0x0000FF), false},
       {"a body over 1 MiB", advert::bmp(600, 600, 0x0000FF), false},
+      {"a small gif declaring 30000 x 30000 pixels", declaringHugeSize(advert::gif(8, 8, 0x0000FF)), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

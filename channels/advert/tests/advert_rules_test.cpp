@@ -192,3 +192,63 @@ TEST(AdvertFetch, ImageSizeCap) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string text;
+  for (int v : values) text += static_cast<char>(v);
+  return text;
+}
+
+std::string bmpHeader(std::int32_t width, std::int32_t height, std::uint32_t headerSize = 40) {
+  std::string header = "BM" + std::string(12, '\0');
+  for (int i = 0; i < 4; ++i) header += static_cast<char>((headerSize >> (8 * i)) & 0xFF);
+  if (headerSize == 12) {
+    header += bytes({width & 0xFF, (width >> 8) & 0xFF, height & 0xFF, (height >> 8) & 0xFF});
+    return header + std::string(8, '\0');
+  }
+  for (std::int32_t v : {width, height})
+    for (int i = 0; i < 4; ++i) header += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
+  return header + std::string(16, '\0');
+}
+
+TEST(AdvertImageHeader, DeclaredSizeBeforeDecoding) {
+  const std::string jfif = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10}) + std::string(14, 'j');
+  const std::string sof0 = bytes({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x75, 0x30, 0x00, 0x20, 0x03});  // 32 x 30000
+  const std::string sof2 = bytes({0xFF, 0xC2, 0x00, 0x11, 0x08, 0x00, 0x1E, 0x08, 0x01, 0x03});  // 2049 x 30
+  const struct {
+    const char* name;
+    std::string body;
+    bool known;
+    long long width, height;
+  } cases[] = {
+      {"bmp", bmpHeader(60, 30), true, 60, 30},
+      {"top-down bmp", bmpHeader(60, -30), true, 60, 30},
+      {"bmp of a huge width", bmpHeader(30000, 1), true, 30000, 1},
+      {"bmp with the old core header", bmpHeader(300, 200, 12), true, 300, 200},
+      {"bmp cut short", bmpHeader(60, 30).substr(0, 20), false, 0, 0},
+      {"gif89a", "GIF89a" + bytes({0x30, 0x75, 0x10, 0x00}) + "rest", true, 30000, 16},
+      {"gif87a", "GIF87a" + bytes({0x3C, 0x00, 0x1E, 0x00}), true, 60, 30},
+      {"gif cut short", "GIF89a" + bytes({0x30}), false, 0, 0},
+      {"jpeg, frame after JFIF", jfif + sof0, true, 32, 30000},
+      {"progressive jpeg", jfif + sof2, true, 2049, 30},
+      {"jpeg with fill bytes", bytes({0xFF, 0xD8, 0xFF}) + sof0, true, 32, 30000},
+      {"jpeg without a frame", jfif + bytes({0xFF, 0xD9}), false, 0, 0},
+      {"jpeg with a broken segment", bytes({0xFF, 0xD8, 0x12, 0x34}), false, 0, 0},
+      {"jpeg whose segment runs past the end", bytes({0xFF, 0xD8, 0xFF, 0xE1, 0xFF, 0xFF, 0x00}), false, 0, 0},
+      {"png", bytes({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}), false, 0, 0},
+      {"empty", "", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto declared = lumarel::declaredImageSize(c.body);
+    ASSERT_EQ(declared.has_value(), c.known);
+    if (declared) {
+      EXPECT_EQ(declared->width, c.width);
+      EXPECT_EQ(declared->height, c.height);
+    }
+  }
+}
+
+}  // namespace
