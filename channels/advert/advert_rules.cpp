@@ -119,8 +119,10 @@ std::optional<DeclaredSize> bmpSize(std::string_view body) {
     return DeclaredSize{littleEndian(body, 18, 2), littleEndian(body, 20, 2)};
   const auto width = static_cast<std::int32_t>(littleEndian(body, 18, 4));
   const auto height = static_cast<std::int32_t>(littleEndian(body, 22, 4));
-  // A negative height is a top-down bitmap of that many rows.
-  return DeclaredSize{width, height < 0 ? -static_cast<long long>(height) : height};
+  // A negative height is a top-down bitmap of that many rows; a negative
+  // width is no bitmap, and its size counts as large as it reads.
+  const auto magnitude = [](std::int32_t v) { return v < 0 ? -static_cast<long long>(v) : static_cast<long long>(v); };
+  return DeclaredSize{magnitude(width), magnitude(height)};
 }
 
 std::optional<DeclaredSize> jpegSize(std::string_view body) {

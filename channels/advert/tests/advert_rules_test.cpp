@@ -226,6 +226,7 @@ TEST(AdvertImageHeader, DeclaredSizeBeforeDecoding) {
       {"bmp", bmpHeader(60, 30), true, 60, 30},
       {"top-down bmp", bmpHeader(60, -30), true, 60, 30},
       {"bmp of a huge width", bmpHeader(30000, 1), true, 30000, 1},
+      {"bmp of a negative width", bmpHeader(-1000000, 5), true, 1000000, 5},
       {"bmp with the old core header", bmpHeader(300, 200, 12), true, 300, 200},
       {"bmp cut short", bmpHeader(60, 30).substr(0, 20), false, 0, 0},
       {"gif89a", "GIF89a" + bytes({0x30, 0x75, 0x10, 0x00}) + "rest", true, 30000, 16},
