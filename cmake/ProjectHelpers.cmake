@@ -33,26 +33,6 @@ else()
   add_link_options(${MARVOLT_SANITIZERS})
 endif()
 
-# GoogleTest's header is most of what a test file costs to compile: it is
-# compiled once per build, and every test program reuses it.
-function(marvolt_use_test_pch target)
-  if(NOT TARGET marvolt_test_pch)
-    add_library(marvolt_test_pch STATIC ${PROJECT_SOURCE_DIR}/cmake/test_pch.cpp)
-    target_link_libraries(marvolt_test_pch PRIVATE GTest::gtest)
-    if(WIN32)
-      target_compile_definitions(marvolt_test_pch PRIVATE _GLIBCXX_ASSERTIONS)
-    endif()
-    target_precompile_headers(marvolt_test_pch PRIVATE <gtest/gtest.h>)
-  endif()
-  target_precompile_headers(${target} REUSE_FROM marvolt_test_pch)
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    # Through the header compiled ahead, GCC 12 reports its own flow
-    # warnings inside libstdc++'s string code (`std::string&& + "text"`), as
-    # it does the -Wrestrict one above: false, and not the tests' code.
-    target_compile_options(${target} PRIVATE -Wno-array-bounds -Wno-stringop-overflow)
-  endif()
-endfunction()
-
 # marvolt_add_test(name SOURCES ... LIBS ...): one GoogleTest program whose
 # cases ctest lists one by one.
 function(marvolt_add_test name)
@@ -66,7 +46,6 @@ function(marvolt_add_test name)
   if(WIN32)
     target_compile_definitions(${name} PRIVATE _GLIBCXX_ASSERTIONS)
   endif()
-  marvolt_use_test_pch(${name})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 90 ${T_PROPERTIES})

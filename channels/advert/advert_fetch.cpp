@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "channels/advert/advert_helper.h"
 #include "terminal/win_handles.h"
@@ -81,8 +82,32 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
     V_UNKNOWN(&body)->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.put()));
   VariantClear(&body);
   if (!stream) return nullptr;
+  // The request object has the whole body by now; a larger one, or one whose
+  // header declares a larger image, is refused before the picture decoder
+  // spends memory and time on it.
+  STATSTG about = {};
+  if (FAILED(stream->Stat(&about, STATFLAG_NONAME)) || about.cbSize.QuadPart > kMaxAdvertBodyBytes) return nullptr;
+  const auto size = static_cast<ULONG>(about.cbSize.QuadPart);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
+  if (!memory) return nullptr;
+  terminal::ComPtr<IStream> held;
+  if (FAILED(CreateStreamOnHGlobal(memory, TRUE, held.put()))) {
+    GlobalFree(memory);
+    return nullptr;
+  }
+  ULARGE_INTEGER exact;
+  exact.QuadPart = size;
+  if (FAILED(held->SetSize(exact))) return nullptr;
+  ULONG got = 0;
+  auto* bytes = static_cast<char*>(GlobalLock(memory));
+  const bool read = bytes && SUCCEEDED(stream->Read(bytes, size, &got)) && got == size;
+  const auto declared = read ? declaredImageSize(std::string_view(bytes, got)) : std::nullopt;
+  if (bytes) GlobalUnlock(memory);
+  if (!read || (declared && (declared->width > kMaxAdvertSide || declared->height > kMaxAdvertSide))) return nullptr;
   terminal::ComPtr<IPicture> picture;
-  if (FAILED(OleLoadPicture(stream.get(), 0, FALSE, IID_IPicture, reinterpret_cast<void**>(picture.put()))) || !picture)
+  if (FAILED(OleLoadPicture(held.get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                            reinterpret_cast<void**>(picture.put()))) ||
+      !picture)
     return nullptr;
   short type = PICTYPE_NONE;
   OLE_HANDLE handle = 0;
@@ -94,9 +119,11 @@ HBITMAP decodeAdvert(IXMLHTTPRequest* request, int& width, int& height) {
   if (!made || made == original) return nullptr;
   terminal::UniqueGdi copy(made);
   BITMAP info = {};
-  if (!GetObjectA(made, sizeof info, &info) || info.bmWidth <= 0 || info.bmHeight == 0) return nullptr;
+  if (!GetObjectA(made, sizeof info, &info)) return nullptr;
+  const int side = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+  if (!advertImageSizeAccepted(info.bmWidth, side)) return nullptr;
   width = info.bmWidth;
-  height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+  height = side;
   return static_cast<HBITMAP>(copy.release());
 }
 
@@ -137,7 +164,8 @@ std::int32_t exchange(AdvertHelper* helper) {
   if (FAILED(request->get_status(&status)) || status != 200) return retry;
 
   int width = 0, height = 0;
-  HBITMAP image = decodeAdvert(request.get(), width, height);
+  // Owned here until stored: reading a header may fail or throw.
+  terminal::UniqueGdi image(decodeAdvert(request.get(), width, height));
   if (!image) return retry;
   const auto clickUrl = responseHeader(request.get(), L"imageurl");
   const auto clickData = responseHeader(request.get(), L"imageurldata");
@@ -147,7 +175,7 @@ std::int32_t exchange(AdvertHelper* helper) {
   AcquireSRWLockExclusive(&helper->viewLock);
   AdvertView& view = helper->view;
   previous = view.image;
-  view.image = image;
+  view.image = static_cast<HBITMAP>(image.release());
   view.imageWidth = width;
   view.imageHeight = height;
   if (clickUrl) view.clickUrl = *clickUrl;
@@ -161,7 +189,7 @@ std::int32_t exchange(AdvertHelper* helper) {
     helper->lastInvalidate.store(now);
     InvalidateRect(helper->chartWindow, nullptr, FALSE);
   }
-  return now + 60 * helper->refreshMinutes;
+  return nextFetchAfter(now, helper->refreshMinutes);
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ int findHelper(HWND window);
 int createHelper(HWND window, int marginX, int marginY, int corner, int refreshMinutes, const char* data1, int data2);
 
 // Takes the window's record out of the table and puts its previous window
-// procedure back: 1 when there was one to put back.
+// procedure back when ours is the installed one; below another subclass ours
+// stays as a pass-through. 1 when the window carried our subclass.
 int removeHelper(HWND window);
 
 // The window's record with one more reference for the caller, or null.
@@ -97,5 +98,8 @@ const char* advertServerHost();
 
 inline constexpr char kOldWndProcProperty[] = "OldWndProc";
 inline constexpr char kBlockAdvertProperty[] = "BlockAdvert";
+// The previous procedure of a window whose helper was removed while another
+// subclass sat above ours: ours stays in the chain and only forwards to it.
+inline constexpr char kPassThroughProperty[] = "AdvertPassThrough";
 
 }  // namespace lumarel

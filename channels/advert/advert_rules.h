@@ -1,7 +1,9 @@
 #pragma once
 // The platform-free rules of the chart advert: where it sits, what a mouse
 // position hits, what a fetch asks for and how an answer's placement reads.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,7 +20,9 @@ struct AdvertRect {
   bool operator==(const AdvertRect&) const = default;
 };
 
-// The advert's rectangle in client coordinates of a client area W x H.
+// The advert's rectangle in client coordinates of a client area W x H,
+// clipped to that area: an advert larger than the chart can never take the
+// clicks and the painting of more than the chart's own client area.
 AdvertRect advertRect(const AdvertPlacement& placement, int imageWidth, int imageHeight, int clientWidth,
                       int clientHeight);
 
@@ -37,6 +41,31 @@ int leadingInteger(std::string_view text);
 
 // Below 10 minutes (zero and negative included) the refresh becomes 10.
 int refreshMinutesFrom(int requested);
+
+// When the next fetch is due after a successful one at `now`: `refreshMinutes`
+// later, at most a year later, so that no large interval overflows. Times are
+// the low 32 bits of the seconds since 1970, compared as signed numbers.
+std::int32_t nextFetchAfter(std::int32_t now, int refreshMinutes);
+
+// A click opens only "http://" and "https://" addresses (scheme in any case):
+// whatever else the advert server names ("cmd.exe", "file:", a share) would
+// start a program in the terminal's process. Others leave the advert not
+// clickable.
+bool isClickableAddress(std::string_view clickUrl);
+
+// The most an advert answer may bring: a body of 1 MiB and an image of
+// 2048 x 2048 pixels. More is a failed fetch.
+inline constexpr std::size_t kMaxAdvertBodyBytes = 1024 * 1024;
+inline constexpr int kMaxAdvertSide = 2048;
+bool advertImageSizeAccepted(int width, int height);
+
+// The size a BMP, GIF or JPEG body declares in its header, read before
+// anything decodes it (a small body may declare a huge image); none for
+// another format or a header cut short.
+struct DeclaredSize {
+  long long width = 0, height = 0;
+};
+std::optional<DeclaredSize> declaredImageSize(std::string_view body);
 
 // What a fetch appends to the request address (which ends in "&mac"): the
 // caller's text unescaped and the number, cut after 1023 characters as the

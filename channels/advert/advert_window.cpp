@@ -60,38 +60,33 @@ bool clickableAt(AdvertHelper* helper, HWND window, LPARAM position) {
   const SIZE client = clientSize(window);
   SharedView shared(helper);
   const AdvertView& view = shared.view;
-  if (view.clickUrl.empty() || !view.image) return false;
+  if (!isClickableAddress(view.clickUrl) || !view.image) return false;
   return liesOnAdvert(currentRect(view, client), static_cast<std::uint32_t>(position));
 }
 
 struct ClickJob {
   std::string clickUrl;
   std::string clickData;
-  HWND window;
 };
-
-void openUrl(const std::string& url) { ShellExecuteA(nullptr, "open", url.c_str(), "", "", SW_SHOWNORMAL); }
 
 DWORD WINAPI clickThread(LPVOID parameter) {
   std::unique_ptr<ClickJob> job(static_cast<ClickJob*>(parameter));
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  openUrl(job->clickUrl);
+  // Checked again here: only a web address ever reaches the shell.
+  if (isClickableAddress(job->clickUrl)) ShellExecuteA(nullptr, "open", job->clickUrl.c_str(), "", "", SW_SHOWNORMAL);
   if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }
 
-void openClickUrl(AdvertHelper* helper, HWND window) {
+void openClickUrl(AdvertHelper* helper) {
   auto job = std::make_unique<ClickJob>();
   {
     SharedView shared(helper);
     job->clickUrl = shared.view.clickUrl;
     job->clickData = shared.view.clickData;
   }
-  job->window = window;
-  if (job->clickData.empty()) {
-    openUrl(job->clickUrl);
-    return;
-  }
+  // Never on the chart's thread: a slow shell or a box it shows would freeze
+  // the terminal.
   if (terminal::startDetachedThread(clickThread, job.get())) static_cast<void>(job.release());  // the thread frees it
 }
 
@@ -159,7 +154,7 @@ LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, WNDPROC 
       return 0;
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
-      if (clickableAt(helper.get(), window, lParam)) openClickUrl(helper.get(), window);
+      if (clickableAt(helper.get(), window, lParam)) openClickUrl(helper.get());
       break;
   }
   return CallWindowProcA(previous, window, message, wParam, lParam);
@@ -169,7 +164,13 @@ LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam, WNDPROC 
 
 LRESULT CALLBACK advertWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   const auto previous = reinterpret_cast<WNDPROC>(GetPropA(window, kOldWndProcProperty));
-  if (!previous) return DefWindowProcA(window, message, wParam, lParam);
+  if (!previous || previous == advertWindowProc) {
+    // Removed while another subclass sat above ours: only forward.
+    const auto passThrough = reinterpret_cast<WNDPROC>(GetPropA(window, kPassThroughProperty));
+    if (passThrough && passThrough != advertWindowProc)
+      return CallWindowProcA(passThrough, window, message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
   switch (message) {
     case WM_PAINT:
     case WM_MOUSEMOVE:

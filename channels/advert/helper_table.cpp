@@ -162,10 +162,21 @@ int createHelper(HWND chart, int marginX, int marginY, int corner, int refreshMi
 
   // The previous procedure is kept before the window is subclassed: without
   // the property it could never be put back.
-  const bool subclass = !GetPropA(chart, kOldWndProcProperty);
-  if (subclass) {
-    const LONG_PTR previous = GetWindowLongPtrA(chart, GWLP_WNDPROC);
-    if (!previous || !SetPropA(chart, kOldWndProcProperty, reinterpret_cast<HANDLE>(previous))) return 0;
+  bool subclass = false;
+  if (!GetPropA(chart, kOldWndProcProperty)) {
+    const LONG_PTR current = GetWindowLongPtrA(chart, GWLP_WNDPROC);
+    if (HANDLE saved = GetPropA(chart, kPassThroughProperty)) {
+      // Ours is still in the window's chain, left there by an earlier
+      // removal: it serves again, without a second subclass.
+      if (!SetPropA(chart, kOldWndProcProperty, saved)) return 0;
+      RemovePropA(chart, kPassThroughProperty);
+    } else {
+      // Our own procedure stored as the previous one would call itself for
+      // ever.
+      if (!current || current == reinterpret_cast<LONG_PTR>(advertWindowProc)) return 0;
+      if (!SetPropA(chart, kOldWndProcProperty, reinterpret_cast<HANDLE>(current))) return 0;
+      subclass = true;
+    }
   }
   setSlot(slot, record.release());
   startFetchIfDue(helper);
@@ -190,9 +201,29 @@ int removeHelper(HWND chart) {
     releaseHelper(removed);
   }
 
+  const LONG_PTR ours = reinterpret_cast<LONG_PTR>(advertWindowProc);
+  const bool installed = GetWindowLongPtrA(chart, GWLP_WNDPROC) == ours;
   const auto previous = reinterpret_cast<LONG_PTR>(GetPropA(chart, kOldWndProcProperty));
-  if (!previous) return 0;
-  SetWindowLongPtrA(chart, GWLP_WNDPROC, previous);
+  if (!previous) {
+    // A pass-through left below another subclass that has since gone: ours
+    // is on top again and can leave the chain now.
+    const auto passThrough = reinterpret_cast<LONG_PTR>(GetPropA(chart, kPassThroughProperty));
+    if (!passThrough || !installed) return 0;
+    SetWindowLongPtrA(chart, GWLP_WNDPROC, passThrough);
+    RemovePropA(chart, kPassThroughProperty);
+    return 1;
+  }
+  if (installed) {
+    SetWindowLongPtrA(chart, GWLP_WNDPROC, previous);
+    RemovePropA(chart, kOldWndProcProperty);
+    return 1;
+  }
+  // Another subclass came after ours and calls ours as its previous
+  // procedure: putting ours' previous back would drop it, and its own
+  // removal would later put ours back with nothing to forward to. Ours stays
+  // in the chain and only forwards. The pass-through property is set first,
+  // so that the procedure always finds where to forward.
+  SetPropA(chart, kPassThroughProperty, reinterpret_cast<HANDLE>(previous));
   RemovePropA(chart, kOldWndProcProperty);
   return 1;
 }

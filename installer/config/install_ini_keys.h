@@ -32,6 +32,7 @@ inline constexpr IntKey HideHelp2{"Info", "HideHelp2", 0};
 inline constexpr IntKey VersionCheck{"DotNet", "VersionCheck", 0};
 inline constexpr TextKey AgreementUrl{"Licensing", "AgreementUrl", "", 998};
 inline constexpr TextKey MT4Location{"MT4Install", "MT4Location", "", 998};
+inline constexpr TextKey SetupSigner{"MT4Install", "SetupSigner", "", 255};
 inline constexpr TextKey MessageUrl1{"Messages", "MessageUrl1", "", 998};
 inline constexpr TextKey MessageUrl2{"Messages", "MessageUrl2", "", 998};
 inline constexpr TextKey MessageUrl3{"Messages", "MessageUrl3", "", 998};

@@ -42,6 +42,10 @@ inline constexpr Prompt Err3{"Err3",
 inline constexpr Prompt Err4{"Err4", "Unable to download the installer for MetaTrader 4", "ErrCaption",
                              "Installer error"};
 inline constexpr Prompt Err5{"Err5", "Unable to run the installer for MetaTrader 4", "ErrCaption", "Installer error"};
+inline constexpr Prompt UntrustedSetup{"UntrustedSetup",
+                                       "The downloaded MetaTrader 4 setup program is not signed by a publisher "
+                                       "this installer trusts. It was not run.",
+                                       "ErrCaption", "Installer error"};
 inline constexpr Prompt Aborted{"Aborted", "Installation aborted", "AbortedCaption", "Installation aborted"};
 }  // namespace prompts
 

@@ -1,5 +1,8 @@
 #include "installer/config/prompts.h"
 
+#include <atomic>
+#include <cstdio>
+
 #include "installer/config/ini_text.h"
 #include "installer/config/run_log.h"
 
@@ -19,6 +22,7 @@ const char* answerName(int answer) {
   }
 }
 
+std::atomic<bool> aDialogFailed{false};
 }  // namespace
 
 std::string readPrompt(const std::string& iniPath, const char* key, const char* defaultText) {
@@ -59,5 +63,15 @@ int showPrompt(const std::string& iniPath, HWND owner, const Prompt& prompt, UIN
   const std::string caption = readPrompt(iniPath, prompt.captionKey, prompt.defaultCaption);
   return showPromptMessage(owner, text, caption, style);
 }
+
+void reportDialogFailure(DWORD error) {
+  aDialogFailed.store(true);
+  char text[160];
+  std::snprintf(text, sizeof text, "The installer could not open its window (system error %lu).",
+                static_cast<unsigned long>(error));
+  showFixedError(text, kListTooLongCaption);
+}
+
+bool dialogFailed() { return aDialogFailed.load(); }
 
 }  // namespace installer

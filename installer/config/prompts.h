@@ -34,4 +34,11 @@ int showLoggedMessage(HWND owner, const std::string& text, const char* caption, 
 // A fixed message: error icon, system-modal, no owner window.
 void showFixedError(const std::string& text, const char* caption);
 
+// A dialog of the run could not be made (the window system refused it): the
+// fixed message naming the system's error is shown when a message box can
+// be, and the run is marked failed, so that it ends with exit code 1 rather
+// than as if the user had chosen nothing.
+void reportDialogFailure(DWORD error);
+bool dialogFailed();
+
 }  // namespace installer

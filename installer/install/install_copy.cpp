@@ -10,6 +10,7 @@
 #include "installer/install/chart_fixup.h"
 #include "installer/install/install_rules.h"
 #include "installer/install/mql4_folder.h"
+#include "terminal/system_library.h"
 #include "terminal/win_handles.h"
 
 namespace installer {
@@ -67,6 +68,50 @@ std::string destinationFolder(const std::string& root, const std::string& destin
   return folder;
 }
 
+// While it lives, this thread's file paths reach the 64-bit system folder
+// from a 32-bit installer on 64-bit Windows. Only the copy into a system
+// folder needs it: the shell, the folder browser and the programs the
+// installer starts must see the folders of its own bitness.
+class NativeSystemFolders {
+ public:
+  explicit NativeSystemFolders(bool wanted) {
+#ifndef _WIN64
+    using Disable = BOOL(WINAPI*)(PVOID*);
+    if (!wanted) return;
+    auto disable = terminal::procAddress<Disable>(GetModuleHandleA("kernel32.dll"), "Wow64DisableWow64FsRedirection");
+    switched_ = disable && disable(&previous_);
+#else
+    static_cast<void>(wanted);
+#endif
+  }
+  ~NativeSystemFolders() {
+#ifndef _WIN64
+    using Revert = BOOL(WINAPI*)(PVOID);
+    auto revert = terminal::procAddress<Revert>(GetModuleHandleA("kernel32.dll"), "Wow64RevertWow64FsRedirection");
+    if (switched_ && revert) revert(previous_);
+#endif
+  }
+  NativeSystemFolders(const NativeSystemFolders&) = delete;
+  NativeSystemFolders& operator=(const NativeSystemFolders&) = delete;
+
+ private:
+  [[maybe_unused]] bool switched_ = false;
+  [[maybe_unused]] PVOID previous_ = nullptr;
+};
+
+// The copy's own last error survives switching redirection back on.
+bool copyFile(const std::string& source, const std::string& destination, bool intoSystemFolder) {
+  BOOL copied = FALSE;
+  DWORD error = 0;
+  {
+    const NativeSystemFolders native(intoSystemFolder);
+    copied = CopyFileA(source.c_str(), destination.c_str(), FALSE);
+    error = GetLastError();
+  }
+  SetLastError(error);
+  return copied != FALSE;
+}
+
 bool sourceExists(const std::string& source) {
   terminal::UniqueFile file(CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
@@ -116,7 +161,11 @@ bool installFile(const std::string& iniPath, const std::string& root, const std:
     showFixedError(destination, kMissingFileCaption);
     return false;
   }
-  if (CopyFileA(source.c_str(), destination.c_str(), FALSE)) {
+  // Redirection goes off for the system and Windows folders only: an MQL4
+  // folder or a copy's own folder is reached by the path as it is.
+  const Destination kind = classifyDestination(target.destination);
+  const bool intoSystemFolder = kind != Destination::CopyFolder && kind != Destination::Mql4;
+  if (copyFile(source, destination, intoSystemFolder)) {
     logStep("copied " + key + " to " + destination);
     return true;
   }

@@ -16,27 +16,8 @@
 #include "installer/web/web_pages.h"
 #include "installer/ui/install_worker.h"
 #include "installer/ui/progress_window.h"
-#include "terminal/http_session.h"
-#include "terminal/system_library.h"
 
 namespace installer {
-
-namespace {
-
-// From here on the main thread's file paths are not redirected for a 32-bit
-// program on 64-bit Windows, so "system64" and "syswow64" reach the real
-// folders. Looked up by name: the program must also start where it is missing.
-void disableFileSystemRedirection() {
-  using Disable = BOOL(WINAPI*)(PVOID*);
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (!kernel) return;
-  auto disable = terminal::procAddress<Disable>(kernel, "Wow64DisableWow64FsRedirection");
-  if (!disable) return;
-  PVOID previous = nullptr;
-  disable(&previous);  // never switched back on
-}
-
-}  // namespace
 
 MainSequenceSteps installerSteps() {
   MainSequenceSteps steps;
@@ -113,11 +94,10 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
   // run. Installing here would let any program that can create the object
   // run the elevated installer.
   if (findComServerSwitch(commandLine) == ComServerSwitch::Embedding) return serveComClasses();
-  // WinHTTP is loaded while the system folder is still the one of this
-  // program's bitness: with redirection off, a 32-bit program would be sent
-  // to the 64-bit folder.
-  terminal::winHttp();
-  disableFileSystemRedirection();
+  // File system redirection stays on: only the copy of a file into a system
+  // folder switches it off, around that one step, so that the shell, the
+  // folder browser and the programs the installer starts all see the system
+  // folder of its own bitness.
 
   // Owned for the whole run; the chosen folder texts live until the process ends.
   static InstallRequest request;
@@ -134,6 +114,9 @@ int runInstaller(const std::string& commandLine, const MainSequenceSteps& steps)
   logStep("command line: " + commandLine);
   const SequenceEnd end = runMainSequence(request, commandLine, steps);
   int exitCode = static_cast<int>(end.exitCode);
+  // A dialog that could not be made has said so; the run failed whatever
+  // step it stopped.
+  if (dialogFailed()) exitCode = static_cast<int>(ExitCode::Failed);
   if (!end.endedEarly) {
     PostQuitMessage(0);
     const int comResult = runComServerStartup(commandLine);

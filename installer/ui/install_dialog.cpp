@@ -193,8 +193,10 @@ INT_PTR CALLBACK installDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }  // namespace
 
 INT_PTR showInstallDialog(InstallRequest& request) {
-  return DialogBoxParamA(GetModuleHandleA(nullptr), "InstallDialog2", nullptr, installDialogProc,
-                         reinterpret_cast<LPARAM>(&request));
+  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "InstallDialog2", nullptr, installDialogProc,
+                                         reinterpret_cast<LPARAM>(&request));
+  if (result == -1) reportDialogFailure(GetLastError());
+  return result;
 }
 
 }  // namespace installer

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "installer/config/install_ini.h"
+#include "installer/config/prompts.h"
 #include "installer/ui/activity_code.h"
 #include "terminal/win_handles.h"
 
@@ -59,15 +60,20 @@ terminal::UniqueHandle latestProgressThread;
 
 struct ProgressStart {
   InstallRequest* request;
-  HANDLE created;  // set once the window exists, or could not be made
+  HANDLE created;   // set once the window exists, or could not be made
+  DWORD error = 0;  // why it could not be made; written before `created` is set
 };
 
 DWORD WINAPI progressThread(LPVOID param) {
-  const ProgressStart start = *static_cast<ProgressStart*>(param);
+  // The starter's record lives until `created` is set, and no longer.
+  auto* start = static_cast<ProgressStart*>(param);
   HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), "ProgressDialog", nullptr, progressProc,
-                                   reinterpret_cast<LPARAM>(start.request));
-  if (window) progressWindow.store(window);
-  SetEvent(start.created);
+                                   reinterpret_cast<LPARAM>(start->request));
+  if (window)
+    progressWindow.store(window);
+  else
+    start->error = GetLastError() ? GetLastError() : ERROR_CANNOT_MAKE;
+  SetEvent(start->created);
   if (!window) return 0;
   ShowWindow(window, SW_SHOWNORMAL);
   MSG message;
@@ -93,8 +99,9 @@ void startProgressWindow(InstallRequest& request) {
   terminal::UniqueHandle thread(CreateThread(nullptr, 0, progressThread, &start, 0, nullptr));
   if (!thread) return;
   HANDLE both[] = {created.get(), thread.get()};
-  WaitForMultipleObjects(2, both, FALSE, INFINITE);
+  const DWORD first = WaitForMultipleObjects(2, both, FALSE, INFINITE);
   latestProgressThread = std::move(thread);
+  if (first == WAIT_OBJECT_0 && start.error != 0) reportDialogFailure(start.error);
 }
 
 bool closeProgressWindow() {

@@ -19,7 +19,9 @@ extern std::atomic<HWND> progressWindow;
 extern std::atomic<bool> progressCloseRequested;
 
 // Starts the progress thread for the request's progressText and
-// showActivityCode; clears any earlier close request. Does not wait.
+// showActivityCode; clears any earlier close request. Waits briefly for the
+// window to exist; one that cannot be made is reported (reportDialogFailure)
+// and the caller ends the run.
 void startProgressWindow(InstallRequest& request);
 
 // Asks the progress window to go: it closes on its next timer tick, also when

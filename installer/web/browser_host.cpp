@@ -25,7 +25,6 @@ const AtlHosting& atlHosting() {
   static AtlHosting hosting;
   static std::once_flag once;
   std::call_once(once, [] {
-    FileSystemRedirectionOn redirected;
     const HMODULE atl = terminal::loadSystemLibrary(L"atl.dll");
     if (!atl) return;
     hosting.winInit = terminal::procAddress<AtlAxWinInitFn>(atl, "AtlAxWinInit");
@@ -53,7 +52,6 @@ bool initControlHosting() {
   if (started) return true;
   const AtlHosting& atl = atlHosting();
   if (!atl.winInit || !atl.createControl || !atl.getControl) return false;
-  FileSystemRedirectionOn redirected;
   started = atl.winInit() != FALSE;
   return started;
 }
@@ -62,7 +60,6 @@ HRESULT createBrowserIn(HWND placeholder, const std::wstring& url, IWebBrowser2*
   *browser = nullptr;
   const AtlHosting& atl = atlHosting();
   if (!atl.createControl || !atl.getControl) return E_FAIL;
-  FileSystemRedirectionOn redirected;
   terminal::ComPtr<IUnknown> container;
   const HRESULT created = atl.createControl(url.c_str(), placeholder, nullptr, container.put());
   if (FAILED(created)) return created;
@@ -80,33 +77,6 @@ void showWebPageIn(HWND placeholder, const std::string& url) {
   IWebBrowser2* browser = nullptr;
   createBrowserIn(placeholder, ansiToWide(url), &browser);
   if (browser) browser->Release();  // the host window keeps the control
-}
-
-// Switching redirection off first captures the state to go back to; the
-// system then keeps it on until the revert.
-FileSystemRedirectionOn::FileSystemRedirectionOn() {
-#ifndef _WIN64
-  using Disable = BOOL(WINAPI*)(PVOID*);
-  using Enable = BOOLEAN(WINAPI*)(BOOLEAN);
-  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (!kernel) return;
-  auto disable = terminal::procAddress<Disable>(kernel, "Wow64DisableWow64FsRedirection");
-  auto enable = terminal::procAddress<Enable>(kernel, "Wow64EnableWow64FsRedirection");
-  BOOL wow64 = FALSE;
-  if (!disable || !enable || !IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return;
-  if (!disable(&previous_)) return;
-  switched_ = true;
-  enable(TRUE);
-#endif
-}
-
-FileSystemRedirectionOn::~FileSystemRedirectionOn() {
-#ifndef _WIN64
-  if (!switched_) return;
-  using Revert = BOOL(WINAPI*)(PVOID);
-  auto revert = terminal::procAddress<Revert>(GetModuleHandleW(L"kernel32.dll"), "Wow64RevertWow64FsRedirection");
-  if (revert) revert(previous_);
-#endif
 }
 
 }  // namespace installer

@@ -28,22 +28,6 @@ HRESULT createBrowserIn(HWND placeholder, const std::wstring& url, IWebBrowser2*
 // initialised OLE, while the dialog is being created (WM_INITDIALOG).
 void showWebPageIn(HWND placeholder, const std::string& url);
 
-// While it lives, file paths of this thread are redirected again for a 32-bit
-// program on 64-bit Windows. The main sequence switches redirection off, but
-// the browser loads its DLLs from paths the registry gives as system32, which
-// must reach the 32-bit folder. Does nothing in a 64-bit program.
-class FileSystemRedirectionOn {
- public:
-  FileSystemRedirectionOn();
-  ~FileSystemRedirectionOn();
-  FileSystemRedirectionOn(const FileSystemRedirectionOn&) = delete;
-  FileSystemRedirectionOn& operator=(const FileSystemRedirectionOn&) = delete;
-
- private:
-  bool switched_ = false;
-  void* previous_ = nullptr;
-};
-
 // The code-page text as UTF-16.
 std::wstring ansiToWide(const std::string& text);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cwchar>
 #include <new>
 #include <vector>
 
@@ -58,24 +59,42 @@ int performRequest(HttpRequest& request) {
                            nullptr));
     if (!file) return request.result = FileNotCreated;
   }
+  // The body is judged by the length the server announced, when it did: a
+  // connection that ends early is a cut body, never a complete one.
+  std::uint64_t announced = 0;
+  bool lengthKnown = false;
+  {
+    wchar_t text[32] = {};
+    DWORD textSize = sizeof text;
+    if (http.queryHeaders(handle.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &textSize,
+                          WINHTTP_NO_HEADER_INDEX)) {
+      wchar_t* end = nullptr;
+      announced = wcstoull(text, &end, 10);
+      lengthKnown = end != text && *end == L'\0';
+    }
+  }
   bool received = false;
   std::uint64_t total = 0;
   for (;;) {
     DWORD available = 0;
-    if (!http.queryDataAvailable(handle.get(), &available) || available == 0) break;
+    if (!http.queryDataAvailable(handle.get(), &available)) return request.result = ReadFailed;
+    if (available == 0) break;
     std::vector<char> chunk(available + 1, '\0');
     DWORD got = 0;
-    if (!http.readData(handle.get(), chunk.data(), available, &got) || got == 0) continue;
+    if (!http.readData(handle.get(), chunk.data(), available, &got)) return request.result = ReadFailed;
+    if (got == 0) break;
     received = true;
     total += got;
     if (request.maxBodyBytes != 0 && total > request.maxBodyBytes) return request.result = TooLarge;
     if (toFile) {
       DWORD written = 0;
-      WriteFile(file.get(), chunk.data(), got, &written, nullptr);
+      if (!WriteFile(file.get(), chunk.data(), got, &written, nullptr) || written != got)
+        return request.result = WriteFailed;
     } else {
       request.responseText += chunk.data();  // a text: cut at a zero byte
     }
   }
+  if (lengthKnown && total != announced) return request.result = ReadFailed;
   return request.result = received ? Received : EmptyBody;
 }
 

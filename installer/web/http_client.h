@@ -38,6 +38,10 @@ inline constexpr int NoResponse = 14;
 inline constexpr int EmptyBody = 15;
 inline constexpr int FileNotCreated = 16;
 inline constexpr int TooLarge = 17;  // the body passed maxBodyBytes: reading stopped
+// The body could not be read whole: a read failed, or the connection ended
+// before the announced Content-Length.
+inline constexpr int ReadFailed = 18;
+inline constexpr int WriteFailed = 19;  // the body could not be written to outputFile
 inline constexpr int Received = 100;
 }  // namespace http_result
 

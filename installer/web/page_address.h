@@ -16,4 +16,14 @@ std::string brokerPageAddress(std::string_view host, int packageId, std::string_
 
 inline constexpr std::size_t kBrokerPageAddressBound = 1999;
 
+// Only "http://" and "https://" addresses (scheme in any case) may reach the
+// shell from a page, a server or the network: anything else ("cmd.exe",
+// "file:", a share) would start a program.
+bool isWebAddress(std::string_view address);
+
+// Both addresses web addresses of one origin: scheme, host and port equal
+// (scheme and host without regard to ASCII case, a missing port as the
+// scheme's own).
+bool sameOrigin(std::string_view first, std::string_view second);
+
 }  // namespace installer

@@ -13,6 +13,7 @@
 #include "installer/web/browser_host.h"
 #include "installer/web/http_client.h"
 #include "installer/web/notifications.h"
+#include "installer/web/setup_trust.h"
 #include "installer/web/web_pages.h"
 #include "terminal/win_handles.h"
 
@@ -28,13 +29,6 @@ constexpr UINT kWarning = MB_ICONWARNING | MB_SYSTEMMODAL;
 
 bool statusOk(const HttpRequest& request) {
   return request.result == http_result::Received && request.statusCode >= 200 && request.statusCode <= 299;
-}
-
-std::string temporaryFolder() {
-  char folder[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathA(sizeof folder, folder);
-  if (length == 0 || length >= sizeof folder) return {};
-  return folder;
 }
 
 // The progress window must be gone before a message box shows, or it would
@@ -78,7 +72,8 @@ bool downloadToFile(const std::string& url, const std::string& path, std::uint64
   return statusOk(request);
 }
 
-StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location) {
+StepEnd runTerminalSetup(const std::string& setupPath, terminal::UniqueFile heldOpen, InstallRequest& request,
+                         const std::string& location) {
   SetupCopyList known;
   scanSetupCopies(ScanMode::Snapshot, known, request.iniPath);
 
@@ -89,12 +84,10 @@ StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, 
   setup.lpVerb = "open";
   setup.lpFile = setupPath.c_str();
   setup.nShow = SW_SHOWNORMAL;
-  BOOL started = FALSE;
-  {
-    // The shell loads its handlers from paths the registry gives as system32.
-    FileSystemRedirectionOn redirected;
-    started = ShellExecuteExA(&setup);
-  }
+  const BOOL started = ShellExecuteExA(&setup);
+  // The file stays open, denying writes and deletion, until the process has
+  // started from the bytes whose signature was checked.
+  heldOpen.reset();
   if (!started) {
     logStep("the MetaTrader 4 setup program did not start (error " + std::to_string(GetLastError()) + ")");
     DeleteFileA(setupPath.c_str());
@@ -134,23 +127,38 @@ StepEnd installTerminalIfWanted(InstallRequest& request, const DownloadProgress&
   request.progressText = "Downloading MetaTrader 4...";
   request.showActivityCode = 1;
   progress.show(request);
+  if (dialogFailed()) return kStepFailed;  // no progress window could be made: already said
 
   // The server is told the location as configured or chosen, not the URL.
   std::string url = location;
   if (url.find("://") == std::string::npos && !requestDownloadLocation(url))
     return failDownload(request, progress, prompts::Err3);
 
-  const std::string folder = temporaryFolder();
-  if (folder.empty()) return failDownload(request, progress, prompts::Err4);
+  const SetupFolder folder;
+  if (!folder) return failDownload(request, progress, prompts::Err4);
   const std::string setupPath =
-      setupProgramPath(folder, GetTickCount(), static_cast<std::uint32_t>(std::time(nullptr)));
+      setupProgramPath(folder.path(), GetTickCount(), static_cast<std::uint32_t>(std::time(nullptr)));
   logStep("MetaTrader 4 download from " + url);
   if (!downloadToFile(url, setupPath)) {
     DeleteFileA(setupPath.c_str());  // a partial or refused body is no setup program
     return failDownload(request, progress, prompts::Err4);
   }
+  // From here until the setup process has started nobody may change or
+  // replace the file: it is shared for reading only.
+  terminal::UniqueFile heldOpen(CreateFileA(setupPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!heldOpen) return failDownload(request, progress, prompts::Err4);
+  // It runs with administrator rights: only what an accepted publisher signed.
+  const bool trusted = signedByAcceptedPublisher(heldOpen.get(), setupPath, setupSignersOf(request.iniPath));
   progress.close();
-  return runTerminalSetup(setupPath, request, location);
+  if (!trusted) {
+    logStep("the downloaded MetaTrader 4 setup program is not signed by an accepted publisher: deleted, not run");
+    heldOpen.reset();
+    DeleteFileA(setupPath.c_str());
+    showPrompt(request.iniPath, nullptr, prompts::UntrustedSetup, MB_ICONERROR | MB_SYSTEMMODAL);
+    return kStepFailed;
+  }
+  return runTerminalSetup(setupPath, std::move(heldOpen), request, location);
 }
 
 }  // namespace installer

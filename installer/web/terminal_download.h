@@ -8,6 +8,7 @@
 
 #include "installer/config/install_request.h"
 #include "installer/config/run_end.h"
+#include "terminal/win_handles.h"
 
 namespace installer {
 
@@ -41,12 +42,16 @@ bool requestDownloadLocation(std::string& location);
 bool downloadToFile(const std::string& url, const std::string& path, std::uint64_t maxBytes = kMaxSetupProgramBytes);
 
 // Runs the downloaded setup program, waits for it, and takes the copy it
-// installed as the request's only copy; 1 when it installed one. Shows Err5 or
-// Aborted otherwise. Deletes the downloaded file in every case.
-StepEnd runTerminalSetup(const std::string& setupPath, InstallRequest& request, const std::string& location);
+// installed as the request's only copy; kStepGoOn when it installed one.
+// Shows Err5 or Aborted otherwise. `heldOpen`, the file opened for reading
+// only, is closed once the process has started. Deletes the downloaded file
+// in every case.
+StepEnd runTerminalSetup(const std::string& setupPath, terminal::UniqueFile heldOpen, InstallRequest& request,
+                         const std::string& location);
 
 // "mt4-%08X%08X.exe" of the milliseconds since system start and the seconds
-// since 1970, below the temporary folder `tempFolder` (ending in a backslash).
+// since 1970, below `tempFolder` (ending in a backslash): the run's own
+// setup folder.
 std::string setupProgramPath(const std::string& tempFolder, std::uint32_t tickCount, std::uint32_t unixSeconds);
 
 }  // namespace installer

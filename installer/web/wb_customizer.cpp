@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "installer/web/page_address.h"
 #include "terminal/win_handles.h"
 #include "terminal/win_text.h"
 
@@ -82,7 +83,11 @@ bool startsWith(const std::wstring& text, const wchar_t* prefix) {
 long liveCustomizers() { return g_liveCustomizers.load(); }
 void whenNoCustomizerLeft(std::function<void()> call) { g_whenNoneLeft = std::move(call); }
 
-void openInDefaultBrowser(const wchar_t* url) { ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWNORMAL); }
+bool openInDefaultBrowser(const std::wstring& url) {
+  if (!isWebAddress(terminal::wideToUtf8(url))) return false;
+  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  return true;
+}
 
 CWBCustomizer::CWBCustomizer() { ++g_liveCustomizers; }
 
@@ -93,9 +98,9 @@ CWBCustomizer::~CWBCustomizer() {
 
 void CWBCustomizer::detachFromBrowser() {
   if (events_) {
-    if (browser_ && eventsCookie_) {
+    if (topBrowser_ && eventsCookie_) {
       terminal::ComPtr<IConnectionPoint> point;
-      if (SUCCEEDED(browserEvents(browser_, point.put()))) point->Unadvise(eventsCookie_);
+      if (SUCCEEDED(browserEvents(topBrowser_, point.put()))) point->Unadvise(eventsCookie_);
     }
     events_->forgetCustomizer();
     events_->Release();
@@ -104,6 +109,8 @@ void CWBCustomizer::detachFromBrowser() {
   }
   if (browser_) browser_->Release();
   browser_ = nullptr;
+  if (topBrowser_) topBrowser_->Release();
+  topBrowser_ = nullptr;
 }
 
 HRESULT CWBCustomizer::attachToBrowser(IUnknown* browser) {
@@ -113,8 +120,10 @@ HRESULT CWBCustomizer::attachToBrowser(IUnknown* browser) {
   if (FAILED(browser->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&webBrowser))) || !webBrowser)
     return S_FALSE;
   browser_ = webBrowser;
+  topBrowser_ = webBrowser;
+  topBrowser_->AddRef();
   terminal::ComPtr<IConnectionPoint> point;
-  HRESULT hr = browserEvents(browser_, point.put());
+  HRESULT hr = browserEvents(topBrowser_, point.put());
   if (FAILED(hr)) return hr;
   events_ = new CIE4Events(this);
   hr = point->Advise(events_, &eventsCookie_);
@@ -132,8 +141,15 @@ void CWBCustomizer::attachToDocument(IDispatch* frame) {
   if (!frame || FAILED(frame->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&frameBrowser))) ||
       !frameBrowser)
     return;
-  // The current browser, whose events stay connected: a frame's browser
-  // replaces the one kept for reading documents only.
+  // window.external, which chooses what the elevated installer downloads and
+  // runs, goes to the page the installer opened and to frames of its origin
+  // only, never to a frame another site put into the page.
+  if (!mayServeDocumentOf(frameBrowser)) {
+    frameBrowser->Release();
+    return;
+  }
+  // The frame's browser replaces the one kept for reading documents; the
+  // top browser's events stay connected.
   if (browser_) browser_->Release();
   browser_ = frameBrowser;
   terminal::ComPtr<IDispatch> document;
@@ -141,6 +157,22 @@ void CWBCustomizer::attachToDocument(IDispatch* frame) {
   terminal::ComPtr<ICustomDoc> custom;
   if (FAILED(document->QueryInterface(__uuidof(ICustomDoc), reinterpret_cast<void**>(custom.put()))) || !custom) return;
   custom->SetUIHandler(this);
+}
+
+bool CWBCustomizer::mayServeDocumentOf(IWebBrowser2* frame) const {
+  if (!topBrowser_) return false;
+  terminal::ComPtr<IUnknown> frameIdentity, topIdentity;
+  if (SUCCEEDED(frame->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(frameIdentity.put()))) &&
+      SUCCEEDED(topBrowser_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(topIdentity.put()))) &&
+      frameIdentity.get() == topIdentity.get())
+    return true;
+  BSTR frameUrl = nullptr, topUrl = nullptr;
+  const bool read = SUCCEEDED(frame->get_LocationURL(&frameUrl)) && SUCCEEDED(topBrowser_->get_LocationURL(&topUrl));
+  const bool same =
+      read && sameOrigin(terminal::wideToUtf8(bstrText(topUrl)), terminal::wideToUtf8(bstrText(frameUrl)));
+  SysFreeString(frameUrl);
+  SysFreeString(topUrl);
+  return same;
 }
 
 STDMETHODIMP CWBCustomizer::QueryInterface(REFIID riid, void** object) {
@@ -215,10 +247,10 @@ STDMETHODIMP CWBCustomizer::CancelSelection() {
 }
 
 STDMETHODIMP CWBCustomizer::OpenURL(BSTR Url, LONG* Result) {
-  const std::wstring url = bstrText(Url);
-  openInDefaultBrowser(url.c_str());
-  if (Result) *Result = 1;
-  return S_OK;
+  // Whatever else a page gives would be started with administrator rights.
+  const bool opened = openInDefaultBrowser(bstrText(Url));
+  if (Result) *Result = opened ? 1 : 0;
+  return opened ? S_OK : E_INVALIDARG;
 }
 
 // The browser's own behaviour everywhere but for window.external.
@@ -309,7 +341,7 @@ STDMETHODIMP CIE4Events::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* param
       const std::wstring address = bstrText(url.bstrVal);
       if (!startsWith(address, L"http://") && !startsWith(address, L"https://")) return S_OK;
       *cancel.pboolVal = VARIANT_TRUE;
-      openInDefaultBrowser(address.c_str());
+      openInDefaultBrowser(address);
       return S_OK;
     }
     default: return S_OK;

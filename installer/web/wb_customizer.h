@@ -8,6 +8,7 @@
 #include <objsafe.h>
 
 #include <functional>
+#include <string>
 
 #include "installer/web/marvolt_lib.h"
 
@@ -82,7 +83,11 @@ class CWBCustomizer final : public IWBCustomizer, public IDocHostUIHandler, publ
   void detachFromBrowser();
 
   LONG references_ = 1;
-  IWebBrowser2* browser_ = nullptr;
+  // Whether a frame's document may get the UI handler, and so window.external.
+  bool mayServeDocumentOf(IWebBrowser2* frame) const;
+
+  IWebBrowser2* browser_ = nullptr;     // the browser whose document was last served
+  IWebBrowser2* topBrowser_ = nullptr;  // the dialog's own browser, whose events are connected
   CIE4Events* events_ = nullptr;
   DWORD eventsCookie_ = 0;
   DWORD safety_ = 0;
@@ -118,7 +123,8 @@ long liveCustomizers();
 // Called on the releasing thread when the last customiser goes; none by default.
 void whenNoCustomizerLeft(std::function<void()> call);
 
-// Opens an address in the user's default browser, normal window.
-void openInDefaultBrowser(const wchar_t* url);
+// Opens a web address ("http://" or "https://") in the user's default
+// browser, normal window. Any other address is refused: false, nothing opened.
+bool openInDefaultBrowser(const std::wstring& url);
 
 }  // namespace installer

@@ -129,11 +129,12 @@ StepEnd showTermsPage(const std::string& iniPath) {
   const std::string agreementUrl = readText(iniPath, keys::AgreementUrl);
   if (agreementUrl.empty()) return kStepGoOn;
   TermsPage page{iniPath, termsPageAddress(agreementUrl, programPath())};
-  // The browser loads its DLLs from the system folder while the page is up.
-  FileSystemRedirectionOn redirected;
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), kTermsDialog, nullptr, termsDialogProc,
                                          reinterpret_cast<LPARAM>(&page));
-  if (result == -1) return kStepFailed;
+  if (result == -1) {
+    reportDialogFailure(GetLastError());
+    return kStepFailed;
+  }
   if (result != 0) return kStepGoOn;
   // Closing a page that could not be shown is no choice of the user's.
   return page.failed ? kStepFailed : kStepEndedByUser;
@@ -141,9 +142,9 @@ StepEnd showTermsPage(const std::string& iniPath) {
 
 std::optional<std::string> chooseBroker(const std::string& iniPath, StepEnd* noChoice) {
   BrokerPage broker{iniPath, PageAnswer{brokerPageUrl(iniPath), std::nullopt}};
-  FileSystemRedirectionOn redirected;
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), kBrokerDialog, nullptr, brokerDialogProc,
                                          reinterpret_cast<LPARAM>(&broker));
+  if (result == -1) reportDialogFailure(GetLastError());
   if (result != 0 && result != -1 && broker.page.answer) return broker.page.answer;
   if (noChoice) *noChoice = result == -1 || broker.failed ? kStepFailed : kStepEndedByUser;
   return std::nullopt;

@@ -83,12 +83,12 @@ std::string uniquePrefix() {
 }
 
 bool script(const std::string& prefix, const Answer& answer) {
-  const std::string path = "/__control/script?prefix=" + escape(prefix) + "&status=" + std::to_string(answer.status) +
-                           "&delay=" + std::to_string(answer.delayMs) + "&drop=" + (answer.drop ? "1" : "0") +
-                           "&headers=" + test_terminal::toHex(answer.headers) +
-                           "&times=" + std::to_string(answer.times) + "&pad=" + std::to_string(answer.padTo) +
-                           "&piece=" + std::to_string(answer.pieceBytes) +
-                           "&pieceDelay=" + std::to_string(answer.pieceDelayMs);
+  const std::string path =
+      "/__control/script?prefix=" + escape(prefix) + "&status=" + std::to_string(answer.status) +
+      "&delay=" + std::to_string(answer.delayMs) + "&drop=" + (answer.drop ? "1" : "0") +
+      "&headers=" + test_terminal::toHex(answer.headers) + "&times=" + std::to_string(answer.times) +
+      "&pad=" + std::to_string(answer.padTo) + "&piece=" + std::to_string(answer.pieceBytes) +
+      "&pieceDelay=" + std::to_string(answer.pieceDelayMs) + "&announce=" + std::to_string(answer.announceBytes);
   return control("POST", path, answer.body) == "scripted";
 }
 

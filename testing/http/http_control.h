@@ -12,11 +12,12 @@ struct Answer {
   std::string body{};
   std::string headers{};  // "Name: value\r\n" lines
   int delayMs = 0;
-  bool drop = false;     // close the connection without answering
-  int times = 0;         // answers the next `times` requests only; 0: every one
-  int padTo = 0;         // the body filled up to this many bytes with "x"
-  int pieceBytes = 0;    // the body sent this many bytes at a time...
-  int pieceDelayMs = 0;  // ...this far apart
+  bool drop = false;      // close the connection without answering
+  int times = 0;          // answers the next `times` requests only; 0: every one
+  int padTo = 0;          // the body filled up to this many bytes with "x"
+  int pieceBytes = 0;     // the body sent this many bytes at a time...
+  int pieceDelayMs = 0;   // ...this far apart
+  int announceBytes = 0;  // Content-Length announced instead of the body's; the connection then closes
 };
 
 // An answer with this body, for the next `times` requests (0: every one).

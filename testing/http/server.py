@@ -19,6 +19,8 @@ Control, on port 80:
   pad=N       the body is filled up to N bytes with "x" (answers of megabytes)
   piece=N&pieceDelay=MS
               the body goes out N bytes at a time, MS milliseconds apart
+  announce=N  the answer announces a Content-Length of N bytes, sends its body
+              and closes the connection (a cut download when N is larger)
   /__control/hub/...   the test hub's own control (testing/hub/hub.py)
 Paths under /zlk/channels/ that no script answers go to the test hub; other
 unscripted paths answer 200 with the body "ok".
@@ -80,7 +82,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                               delay=int(one("delay", "0")), drop=one("drop") == "1",
                                               headers=headers, times=int(one("times", "0")),
                                               piece=int(one("piece", "0")),
-                                              piece_delay=int(one("pieceDelay", "0")))
+                                              piece_delay=int(one("pieceDelay", "0")),
+                                              announce=int(one("announce", "0")))
                 pad = int(one("pad", "0"))
                 if pad > len(body):
                     scripts[one("prefix")]["body"] = body + b"x" * (pad - len(body))
@@ -137,6 +140,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if script["piece"]:
             return self._trickle(script)
+        if script["announce"]:
+            return self._cut(script)
         self._answer(script["status"], script["body"], script["headers"])
 
     def _trickle(self, script):
@@ -154,6 +159,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(script["piece_delay"] / 1000.0)
         except OSError:
             self.close_connection = True  # the client stopped reading
+
+    def _cut(self, script):
+        self.send_response(script["status"])
+        for name, value in script["headers"]:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(script["announce"]))
+        self.end_headers()
+        try:
+            self.wfile.write(script["body"])
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.close_connection = True
 
     def _hub(self, body):
         answer = message_hub.handle(self.command, self.path, self.headers, body)

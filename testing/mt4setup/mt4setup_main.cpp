@@ -3,13 +3,19 @@
 // the per-user "InstallPath" value, and an Uninstall entry whose
 // "UninstallString" names the copy's uninstall.exe.
 //
-// The script appended to its file (see script.h) says what to do:
+// The script appended to its file (see script.h), or else the file named by
+// the environment variable MT4SETUP_SCRIPT (a signed program cannot take a
+// script appended after signing), says what to do:
 //   action=install|cancel|rewrite   (default install; a file name containing
 //                                    "cancel" cancels when there is no script)
 //   folder=<copy root>              install: created; rewrite: the known copy
 //   entry=<Uninstall subkey name>   install: created; rewrite: written again
-//   log=<file>                      what it saw: its path, the progress window
+//   log=<file>                      what it saw: its path, the progress window,
+//                                   the access list of its folder
+// A line "end" ends the script: a signature may follow it.
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <cstring>
 #include <fstream>
@@ -30,15 +36,26 @@ std::string ownPath() {
   return path;
 }
 
-std::map<std::string, std::string> readScript(const std::string& path) {
+std::string fileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::map<std::string, std::string> readScript(const std::string& path) {
+  std::string bytes = fileBytes(path);
   std::map<std::string, std::string> script;
-  const auto at = bytes.rfind(mt4setup::scriptMarker());
-  if (at == std::string::npos) return script;
+  auto at = bytes.rfind(mt4setup::scriptMarker());
+  if (at == std::string::npos) {
+    char named[MAX_PATH * 2] = {};
+    const DWORD got = GetEnvironmentVariableA("MT4SETUP_SCRIPT", named, sizeof named);
+    if (got == 0 || got >= sizeof named) return script;
+    bytes = mt4setup::scriptMarker() + fileBytes(named);
+    at = 0;
+  }
   std::istringstream lines(bytes.substr(at + mt4setup::scriptMarker().size()));
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "end") break;
     const auto equals = line.find('=');
     if (equals != std::string::npos) script[line.substr(0, equals)] = line.substr(equals + 1);
   }
@@ -70,6 +87,23 @@ BOOL CALLBACK findProgress(HWND window, LPARAM found) {
   return TRUE;
 }
 
+// The folder's access list as SDDL text, or "" when it cannot be read.
+std::string folderAcl(const std::string& self) {
+  const std::string folder = self.substr(0, self.rfind('\\'));
+  DWORD size = 0;
+  GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::string descriptor(size, '\0');
+  if (size == 0 || !GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size))
+    return {};
+  char* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.data(), SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &text, nullptr))
+    return {};
+  std::string acl(text);
+  LocalFree(text);
+  return acl;
+}
+
 bool install(const std::string& self, const std::string& folder, const std::string& entry) {
   if (folder.empty() || entry.empty()) return false;
   for (const char* sub : {"", "\\experts", "\\experts\\indicators", "\\config", "\\history", "\\profiles\\default"})
@@ -94,7 +128,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     bool progressShown = false;
     EnumWindows(findProgress, reinterpret_cast<LPARAM>(&progressShown));
     std::ofstream log(script["log"], std::ios::binary | std::ios::app);
-    log << "path=" << self << "\r\nprogress=" << (progressShown ? 1 : 0) << "\r\naction=" << action << "\r\n";
+    log << "path=" << self << "\r\nprogress=" << (progressShown ? 1 : 0) << "\r\naction=" << action
+        << "\r\nfolderAcl=" << folderAcl(self) << "\r\n";
   }
   if (action == "cancel") return 1;
   if (action == "rewrite") {

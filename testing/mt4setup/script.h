@@ -1,7 +1,8 @@
 #pragma once
-// What the fake MetaTrader 4 setup program is told to do. A test appends the
-// script to a copy of the program's bytes, so that each download carries its
-// own answer: the marker, then "name=value" lines.
+// What the fake MetaTrader 4 setup program is told to do: the marker, then
+// "name=value" lines, appended to a copy of the program's bytes (before it is
+// signed, as sign-setup does for the demo), or else in the file that the
+// environment variable MT4SETUP_SCRIPT names (the tests' signed copies).
 #include <string>
 
 namespace mt4setup {

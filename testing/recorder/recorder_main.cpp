@@ -3,10 +3,13 @@
 // A program for tests to start: appends "start <microseconds> <arguments>"
 // to FILE, sleeps MS milliseconds, then appends "end <microseconds>". The
 // microseconds are of the performance counter, the same in every process.
+// A copy named marker*.exe writes to its own path followed by ".started"
+// when no FILE is given: whoever starts it, with whatever arguments.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "testing/support/clock.h"
@@ -43,6 +46,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       sleepMs = std::atoi(__argv[++i]);
     else
       arguments += (arguments.empty() ? "" : " ") + a;
+  }
+  if (log.empty()) {
+    char self[MAX_PATH * 2] = {};
+    const std::string path(self, GetModuleFileNameA(nullptr, self, sizeof self));
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);
+    if (_strnicmp(name.c_str(), "marker", 6) == 0) log = path + ".started";
   }
   append(log, "start " + std::to_string(nowMicroseconds()) + " " + arguments);
   Sleep(static_cast<DWORD>(sleepMs));

@@ -49,4 +49,10 @@ std::vector<std::string> ShellOpenRecorder::opened() const {
   return addresses;
 }
 
+StartMarker::StartMarker() : program_(dir_ / "marker.exe") {
+  CopyFileA(recorderExe().c_str(), program_.c_str(), FALSE);
+}
+
+bool StartMarker::started() const { return testing_support::fileExists(program_ + ".started"); }
+
 }  // namespace test_terminal

@@ -24,4 +24,19 @@ class ShellOpenRecorder {
   std::string previous_[2];
 };
 
+// A program that must never be started: a copy of the recorder at a path of
+// its own, which leaves a file behind when anything starts it.
+class StartMarker {
+ public:
+  StartMarker();
+  StartMarker(const StartMarker&) = delete;
+  StartMarker& operator=(const StartMarker&) = delete;
+  const std::string& program() const { return program_; }
+  bool started() const;
+
+ private:
+  testing_support::TempDir dir_{"marker"};
+  std::string program_;
+};
+
 }  // namespace test_terminal

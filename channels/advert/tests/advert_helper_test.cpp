@@ -350,7 +350,7 @@ TEST_F(AdvertHelper, MouseOverAndClicksOnTheAdvert) {
   const struct {
     const char* name;
     std::string imageUrlData;
-  } cases[] = {{"click opened on the window's thread", ""}, {"click opened on a thread of its own", "extra"}};
+  } cases[] = {{"click without data", ""}, {"click with data", "extra"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string data1 = advert::uniqueData1();
@@ -418,6 +418,50 @@ TEST_F(AdvertHelper, MouseOverAndClicksOnTheAdvert) {
   waitUntil([&] { return (all = browser.opened()).size() > opened; }, 30000);
   ASSERT_EQ(all.size(), opened + 1);
   EXPECT_EQ(all[opened], "http://click.invalid/" + later);
+}
+
+// The advert server names what a click opens: anything but a web address
+// would start a program in the terminal's process.
+TEST_F(AdvertHelper, ClickTargetThatIsNoWebAddressStartsNothing) {
+  test_terminal::ShellOpenRecorder browser;
+  test_terminal::StartMarker marker;
+  start();
+  std::string forward = marker.program();
+  std::replace(forward.begin(), forward.end(), '\\', '/');
+  const std::string targets[] = {marker.program(), "\"" + marker.program() + "\"", "file:///" + forward,
+                                 "file://" + marker.program()};
+  const unsigned long color = 0x3060C0;
+  for (const auto& target : targets) {
+    SCOPED_TRACE(target);
+    const std::string data1 = advert::uniqueData1();
+    ASSERT_TRUE(advert::script(
+        data1, advert::picture(advert::bmp(kImageWidth, kImageHeight, color), target, "", std::nullopt)));
+    ASSERT_EQ(create(0, data1), 1);
+    waitForColor(0, 30, 20, color, 0);
+    const auto before = terminal_.events(0);
+    terminal_.setArrowCursor();
+    terminal_.send(0, WM_MOUSEMOVE, 0, MAKELPARAM(30, 20));
+    EXPECT_FALSE(terminal_.cursorIsHand()) << "an advert that opens no web address is clickable";
+    terminal_.send(0, WM_LBUTTONUP, 0, MAKELPARAM(30, 20));
+    terminal_.send(0, WM_RBUTTONUP, 0, MAKELPARAM(30, 20));
+    const auto after = terminal_.events(0);
+    EXPECT_EQ(after.mouseMoves, before.mouseMoves + 1);
+    EXPECT_EQ(after.leftUps, before.leftUps + 1);
+    EXPECT_EQ(after.rightUps, before.rightUps + 1);
+    EXPECT_EQ(remove(0), 1);
+  }
+  // A web address clicked afterwards arrives: a program started by an earlier
+  // click would have been started by then too.
+  const std::string later = advert::uniqueData1();
+  ASSERT_TRUE(advert::script(later, advert::picture(advert::bmp(kImageWidth, kImageHeight, color),
+                                                    "https://click.invalid/" + later, "", std::nullopt)));
+  ASSERT_EQ(create(1, later), 1);
+  waitForColor(1, 30, 20, color, 0);
+  terminal_.send(1, WM_LBUTTONUP, 0, MAKELPARAM(30, 20));
+  std::vector<std::string> opened;
+  waitUntil([&] { return !(opened = browser.opened()).empty(); }, 30000);
+  EXPECT_EQ(opened, std::vector<std::string>{"https://click.invalid/" + later});
+  EXPECT_FALSE(marker.started()) << "a click started the program the advert server named";
 }
 
 TEST_F(AdvertHelper, CopyInstalledWithHideHelpGetsNoAdvert) {

@@ -25,6 +25,8 @@ using advert::AdvertAnswer;
 using testing_support::waitUntil;
 
 constexpr UINT kRun = WM_APP + 3;
+// A message only the chart's own procedure and the other subclass count.
+constexpr UINT kCounted = WM_APP + 7;
 
 std::string screenshotPath(const std::string& name) {
   const std::string folder = testing_support::hostPath(ADVERT_SCREENSHOTS);
@@ -51,10 +53,15 @@ std::atomic<long> chartPaints{0};
 // advert flickers with every paint of the chart.
 constexpr RECT kAdvertAt = {7, 9, 47, 29};
 std::atomic<bool> chartReachedAdvert{false};
+std::atomic<long> chartCounted{0};
 
 LRESULT CALLBACK chartProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kRun) {
     (*reinterpret_cast<std::function<void()>*>(lParam))();
+    return 0;
+  }
+  if (message == kCounted) {
+    chartCounted.fetch_add(1);
     return 0;
   }
   if (message == WM_PAINT) {
@@ -317,6 +324,138 @@ TEST(AdvertRecord, RemovalRacesPaintingAndFetching) {
   }
   EXPECT_TRUE(waitUntil([&] { return lumarel::checkedLiveHelpers() == liveBefore; }, 60000))
       << lumarel::checkedLiveHelpers() - liveBefore << " records never freed";
+}
+
+// Another subclass of the chart window, as other code in the terminal may
+// install one: it counts what it sees and forwards everything.
+struct OtherSubclass {
+  static inline std::atomic<long> counted{0};
+  static inline WNDPROC previous = nullptr;
+  static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kCounted) counted.fetch_add(1);
+    return CallWindowProcA(previous, window, message, wParam, lParam);
+  }
+  static void install(ChartThread& chart) {
+    chart.run([&] {
+      previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(chart.window(), GWLP_WNDPROC));
+      SetWindowLongPtrA(chart.window(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
+    });
+  }
+  // Unhooks as a subclass does: puts back whatever it found.
+  static void remove(ChartThread& chart) {
+    chart.run([&] { SetWindowLongPtrA(chart.window(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous)); });
+  }
+};
+
+WNDPROC installedProc(const ChartThread& chart) {
+  return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(chart.window(), GWLP_WNDPROC));
+}
+
+// One message through the window's whole chain: which procedures saw it.
+struct Seen {
+  long chart, other;
+};
+Seen sendCounted(const ChartThread& chart) {
+  const long chartBefore = chartCounted.load(), otherBefore = OtherSubclass::counted.load();
+  SendMessageA(chart.window(), kCounted, 0, 0);
+  return {chartCounted.load() - chartBefore, OtherSubclass::counted.load() - otherBefore};
+}
+
+// A second subclass above ours, taken away before or after ours, and the
+// helper attached again: the chart's own procedure and the other subclass
+// keep receiving every message, and nothing calls itself for ever.
+TEST(AdvertRecord, AnotherSubclassAboveOursKeepsTheChainWhole) {
+  const struct {
+    const char* name;
+    bool otherLeavesFirst;
+  } orders[] = {{"the other subclass removed before ours", true}, {"the other subclass removed after ours", false}};
+  for (const auto& order : orders) {
+    SCOPED_TRACE(order.name);
+    ChartThread chart;
+    const WNDPROC chartOwn = installedProc(chart);
+    const std::string data1 = advert::uniqueData1();
+    ASSERT_TRUE(advert::script(data1, advert::failure(404)));
+    ASSERT_EQ(create(chart, data1), 1);
+    ASSERT_EQ(installedProc(chart), lumarel::advertWindowProc);
+    OtherSubclass::install(chart);
+    Seen seen = sendCounted(chart);
+    EXPECT_EQ(seen.chart, 1);
+    EXPECT_EQ(seen.other, 1);
+
+    if (order.otherLeavesFirst) {
+      OtherSubclass::remove(chart);
+      EXPECT_EQ(installedProc(chart), lumarel::advertWindowProc);
+      EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+      EXPECT_EQ(installedProc(chart), chartOwn) << "the chart's own procedure was not put back";
+    } else {
+      EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+      EXPECT_EQ(installedProc(chart), &OtherSubclass::proc) << "the other subclass was dropped";
+      seen = sendCounted(chart);
+      EXPECT_EQ(seen.other, 1);
+      EXPECT_EQ(seen.chart, 1) << "ours, left below the other, no longer forwards";
+      OtherSubclass::remove(chart);
+      // Ours is back on top with nothing of its own to do: it forwards.
+      seen = sendCounted(chart);
+      EXPECT_EQ(seen.chart, 1) << "the chart went dead";
+      EXPECT_EQ(seen.other, 0);
+    }
+    chart.paint();
+
+    // Attached again: one subclass of ours, never its own previous procedure.
+    ASSERT_EQ(create(chart, data1), 1);
+    EXPECT_NE(GetPropA(chart.window(), "OldWndProc"), reinterpret_cast<HANDLE>(lumarel::advertWindowProc));
+    seen = sendCounted(chart);
+    EXPECT_EQ(seen.chart, 1);
+    const long paints = chartPaints.load();
+    chart.paint();
+    EXPECT_GT(chartPaints.load(), paints) << "the chart no longer paints";
+    EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+    EXPECT_EQ(installedProc(chart), chartOwn) << "the chart's own procedure was not put back in the end";
+    EXPECT_EQ(GetPropA(chart.window(), "OldWndProc"), nullptr);
+    EXPECT_EQ(RemoveHelper(chart.handle()), 0);
+    seen = sendCounted(chart);
+    EXPECT_EQ(seen.chart, 1);
+  }
+}
+
+// A GIF whose logical screen claims 30000 x 30000 pixels: a decoder would
+// make a bitmap of that size from a body of a few bytes.
+std::string declaringHugeSize(std::string gif) {
+  if (gif.size() >= 10) gif.replace(6, 4, std::string("\x30\x75\x30\x75", 4));
+  return gif;
+}
+
+// What an answer may bring is bounded: a larger body or image is a failed
+// fetch and leaves the record without an image.
+TEST(AdvertRecord, OversizedAdvertIsRefused) {
+  const struct {
+    const char* name;
+    std::string body;
+    bool shown;
+  } cases[] = {
+      {"2048 pixels wide", advert::bmp(2048, 2, 0x0000FF), true},
+      {"2049 pixels wide", advert::bmp(2049, 2, 0x0000FF), false},
+      {"2049 pixels high", advert::bmp(2, 2049, 0x0000FF), false},
+      {"a body over 1 MiB", advert::bmp(600, 600, 0x0000FF), false},
+      {"a small gif declaring 30000 x 30000 pixels", declaringHugeSize(advert::gif(8, 8, 0x0000FF)), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChartThread chart;
+    const std::string data1 = advert::uniqueData1();
+    ASSERT_TRUE(advert::script(data1, advert::picture(c.body, "http://click.invalid/")));
+    ASSERT_EQ(create(chart, data1), 1);
+    {
+      Held helper(chart.window());
+      ASSERT_NE(helper.helper, nullptr);
+      ASSERT_TRUE(fetchEnded(helper.helper, data1, 1));
+      EXPECT_EQ(imageOf(helper.helper) != nullptr, c.shown) << c.body.size() << " bytes";
+      if (!c.shown) {
+        EXPECT_EQ(helper->view.clickUrl, "") << "a refused answer set the click target";
+      }
+    }
+    EXPECT_EQ(RemoveHelper(chart.handle()), 1);
+  }
 }
 
 }  // namespace

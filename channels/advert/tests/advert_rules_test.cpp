@@ -121,3 +121,135 @@ TEST(AdvertMachineId, TwelveUpperCaseHexDigits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AdvertRect, ClippedToTheClientArea) {
+  const struct {
+    const char* name;
+    AdvertPlacement placement;
+    int width, height;
+    AdvertRect expected;
+  } cases[] = {
+      {"larger than the chart, top-left", {0, 5, 15}, 2048, 2048, {5, 15, 800, 600}},
+      {"larger than the chart, bottom-right", {3, 45, 20}, 2048, 2048, {0, 0, 755, 580}},
+      {"margins beyond the chart", {0, 900, 700}, 10, 10, {800, 600, 800, 600}},
+      {"negative margins", {0, -50, -50}, 100, 100, {0, 0, 50, 50}},
+      {"fits: unchanged", {1, 45, 10}, 200, 50, {555, 10, 755, 60}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(lumarel::advertRect(c.placement, c.width, c.height, 800, 600), c.expected);
+  }
+  // An advert over the whole chart takes no click outside the client area.
+  const AdvertRect all = lumarel::advertRect({0, 0, 0}, 2048, 2048, 800, 600);
+  EXPECT_FALSE(lumarel::liesOnAdvert(all, position(900, 300)));
+  EXPECT_FALSE(lumarel::liesOnAdvert(all, position(300, 700)));
+}
+
+TEST(AdvertClick, OnlyWebAddressesAreClickable) {
+  const struct {
+    const char* url;
+    bool clickable;
+  } cases[] = {
+      {"http://localhost/offer", true},
+      {"https://localhost/offer?a=1", true},
+      {"HTTP://LOCALHOST/", true},
+      {"C:\\Windows\\System32\\cmd.exe", false},
+      {"cmd.exe", false},
+      {"file:///C:/Windows/System32/cmd.exe", false},
+      {"\\\\host\\share\\x.exe", false},
+      {" http://localhost/leading-space", false},
+      {"javascript:alert(1)", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lumarel::isClickableAddress(c.url), c.clickable) << c.url;
+}
+
+TEST(AdvertFetch, NextFetchNeverOverflows) {
+  const std::int32_t now = 1'700'000'000;
+  EXPECT_EQ(lumarel::nextFetchAfter(now, 10), now + 600);
+  EXPECT_EQ(lumarel::nextFetchAfter(now, 0), now + 600) << "below 10 minutes counts as 10";
+  EXPECT_EQ(lumarel::nextFetchAfter(now, 1440), now + 86400);
+  const std::int32_t aYear = 366 * 24 * 60 * 60;
+  for (int minutes : {600000, 35791395, 35791396, 2147483647}) {
+    SCOPED_TRACE(minutes);
+    const std::int32_t due = lumarel::nextFetchAfter(now, minutes);
+    EXPECT_GT(due, now) << "the next fetch fell into the past";
+    EXPECT_LE(due - now, aYear);
+  }
+}
+
+TEST(AdvertFetch, ImageSizeCap) {
+  const struct {
+    int width, height;
+    bool accepted;
+  } cases[] = {{1, 1, true},   {2048, 2048, true}, {2049, 10, false}, {10, 2049, false},
+               {0, 10, false}, {10, 0, false},     {-5, 10, false},   {65535, 65535, false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(lumarel::advertImageSizeAccepted(c.width, c.height), c.accepted) << c.width << " x " << c.height;
+  EXPECT_EQ(lumarel::kMaxAdvertBodyBytes, 1024u * 1024u);
+}
+
+}  // namespace
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string text;
+  for (int v : values) text += static_cast<char>(v);
+  return text;
+}
+
+std::string bmpHeader(std::int32_t width, std::int32_t height, std::uint32_t headerSize = 40) {
+  std::string header = "BM" + std::string(12, '\0');
+  for (int i = 0; i < 4; ++i) header += static_cast<char>((headerSize >> (8 * i)) & 0xFF);
+  if (headerSize == 12) {
+    header += bytes({width & 0xFF, (width >> 8) & 0xFF, height & 0xFF, (height >> 8) & 0xFF});
+    return header + std::string(8, '\0');
+  }
+  for (std::int32_t v : {width, height})
+    for (int i = 0; i < 4; ++i) header += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
+  return header + std::string(16, '\0');
+}
+
+TEST(AdvertImageHeader, DeclaredSizeBeforeDecoding) {
+  const std::string jfif = bytes({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10}) + std::string(14, 'j');
+  const std::string sof0 = bytes({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x75, 0x30, 0x00, 0x20, 0x03});  // 32 x 30000
+  const std::string sof2 = bytes({0xFF, 0xC2, 0x00, 0x11, 0x08, 0x00, 0x1E, 0x08, 0x01, 0x03});  // 2049 x 30
+  const struct {
+    const char* name;
+    std::string body;
+    bool known;
+    long long width, height;
+  } cases[] = {
+      {"bmp", bmpHeader(60, 30), true, 60, 30},
+      {"top-down bmp", bmpHeader(60, -30), true, 60, 30},
+      {"bmp of a huge width", bmpHeader(30000, 1), true, 30000, 1},
+      {"bmp of a negative width", bmpHeader(-1000000, 5), true, 1000000, 5},
+      {"bmp with the old core header", bmpHeader(300, 200, 12), true, 300, 200},
+      {"bmp cut short", bmpHeader(60, 30).substr(0, 20), false, 0, 0},
+      {"gif89a", "GIF89a" + bytes({0x30, 0x75, 0x10, 0x00}) + "rest", true, 30000, 16},
+      {"gif87a", "GIF87a" + bytes({0x3C, 0x00, 0x1E, 0x00}), true, 60, 30},
+      {"gif cut short", "GIF89a" + bytes({0x30}), false, 0, 0},
+      {"jpeg, frame after JFIF", jfif + sof0, true, 32, 30000},
+      {"progressive jpeg", jfif + sof2, true, 2049, 30},
+      {"jpeg with fill bytes", bytes({0xFF, 0xD8, 0xFF}) + sof0, true, 32, 30000},
+      {"jpeg without a frame", jfif + bytes({0xFF, 0xD9}), false, 0, 0},
+      {"jpeg with a broken segment", bytes({0xFF, 0xD8, 0x12, 0x34}), false, 0, 0},
+      {"jpeg whose segment runs past the end", bytes({0xFF, 0xD8, 0xFF, 0xE1, 0xFF, 0xFF, 0x00}), false, 0, 0},
+      {"png", bytes({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}), false, 0, 0},
+      {"empty", "", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto declared = lumarel::declaredImageSize(c.body);
+    ASSERT_EQ(declared.has_value(), c.known);
+    if (declared) {
+      EXPECT_EQ(declared->width, c.width);
+      EXPECT_EQ(declared->height, c.height);
+    }
+  }
+}
+
+}  // namespace

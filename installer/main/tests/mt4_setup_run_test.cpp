@@ -2,6 +2,9 @@
 // location from the package, the app-store server or the broker page, the
 // download with its progress window, the setup program (a stand-in that
 // writes what the real one writes) and the copy it installed as the target.
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,7 +14,6 @@
 #include "testing/robot/marvolt_runner.h"
 #include "installer/web/notifications.h"
 #include "testing/http/http_control.h"
-#include "testing/mt4setup/script.h"
 
 namespace {
 
@@ -49,17 +51,70 @@ std::string temporaryFolder() {
   return folder;
 }
 
-// The downloaded setup programs lying in the temporary folder now.
+// The downloaded setup programs, and the folders made for them, lying in the
+// temporary folder now.
 std::set<std::string> setupFilesInTemp() {
   std::set<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((temporaryFolder() + "mt4-*.exe").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do names.insert(found.cFileName);
-  while (FindNextFileA(search, &found));
-  FindClose(search);
+  for (const char* pattern : {"mt4-*.exe", "mt4setup-*"}) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((temporaryFolder() + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) continue;
+    do names.insert(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
   return names;
 }
+
+// The stand-in setup programs signed by sign-setup: "unsigned",
+// "metaquotes-ltd", "metaquotes-corp", "other", "broker", "tampered".
+std::string signedSetup(const std::string& name) {
+  return testing_support::hostPath(SIGNED_SETUPS "/" + name + ".exe");
+}
+bool signedSetupsMade() { return fileExists(testing_support::hostPath(SIGNED_SETUPS "/ready")); }
+
+#define REQUIRE_SIGNED_SETUPS()                                                                                    \
+  if (!signedSetupsMade())                                                                                         \
+  GTEST_SKIP() << "cannot run on this machine: the signed setup programs were not made (osslsigncode and openssl " \
+                  "are needed at build time)"
+
+// The user this test runs as, as an SDDL SID.
+std::string userSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  char buffer[256] = {};
+  DWORD size = sizeof buffer;
+  std::string sid;
+  char* text = nullptr;
+  if (GetTokenInformation(token, TokenUser, buffer, size, &size) &&
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+    sid = text;
+    LocalFree(text);
+  }
+  CloseHandle(token);
+  return sid;
+}
+
+// Who else but SYSTEM and the Administrators an access list (SDDL) lets in,
+// or "". The list is meant to be "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"; Wine
+// keeps a file's access list as Unix permission bits and gives back the
+// Administrators as the owning user, so that user counts as one of them.
+std::string aclStrangers(const std::string& acl) {
+  if (acl.rfind("D:", 0) != 0) return "no access list: " + acl;
+  std::string strangers;
+  const std::string owner = userSid();
+  for (std::size_t at = acl.find('('); at != std::string::npos; at = acl.find('(', at + 1)) {
+    const std::size_t end = acl.find(')', at);
+    const std::string ace = acl.substr(at + 1, end - at - 1);
+    const std::string sid = ace.substr(ace.rfind(';') + 1);
+    if (ace.rfind("A;", 0) == 0 && sid != "SY" && sid != "BA" && sid != owner) strangers += "(" + ace + ")";
+  }
+  return strangers;
+}
+
+constexpr const char* kUntrusted =
+    "The downloaded MetaTrader 4 setup program is not signed by a publisher this installer trusts. It was not run.";
+constexpr UINT kErrorStyle = MB_OK | MB_ICONERROR | MB_SYSTEMMODAL;
 
 std::string screenshotPath(const std::string& name) {
   char program[MAX_PATH] = {};
@@ -112,6 +167,9 @@ class Mt4SetupRun : public ::testing::Test {
     testing_support::makeFolders(commandLineCopy.path() + "\\experts");
     package.addFile("a.ex4", "add-on");
     setupFilesBefore = setupFilesInTemp();
+    // The signed stand-in reads its script from here: nothing can be
+    // appended to a signed program.
+    SetEnvironmentVariableA("MT4SETUP_SCRIPT", setupScript.c_str());
     locationRequestsBefore = test_http::requests(kLocationPath).size();
     HKEY user = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kUserKey, 0, KEY_QUERY_VALUE, &user) == ERROR_SUCCESS) {
@@ -135,19 +193,23 @@ class Mt4SetupRun : public ::testing::Test {
       RegCloseKey(user);
     }
     test_http::unscript(kLocationPath);
+    SetEnvironmentVariableA("MT4SETUP_SCRIPT", nullptr);
   }
 
   void writeIni(const std::string& location, const std::string& more = "") {
     package.writeIni("[Info]\r\nHideHelp2=1\r\n[Install]\r\na.ex4=experts\r\n[MT4Install]\r\nMT4Location=" + location +
-                     "\r\n[Messages]\r\nMessageUrl2=http://localhost" + prefix + "mt4done\r\n" + more);
+                     "\r\n" + (setupSigner.empty() ? "" : "SetupSigner=" + setupSigner + "\r\n") +
+                     "[Messages]\r\nMessageUrl2=http://localhost" + prefix + "mt4done\r\n" + more);
   }
-  // Serves the setup program under the test's prefix; its address.
-  std::string serveSetup(const std::string& action, const std::string& folder, const std::string& name = "setup.exe") {
-    const std::string script =
-        "action=" + action + "\nfolder=" + folder + "\nentry=" + entry + "\nlog=" + setupLog + "\n";
-    const std::string program = readFile(testing_support::hostPath(MT4SETUP_EXE));
-    EXPECT_FALSE(program.empty()) << "cannot read " << MT4SETUP_EXE;
-    EXPECT_TRUE(test_http::script(prefix + name, answer(200, mt4setup::withScript(program, script))));
+  // Serves a setup program signed as `signer` (see signedSetup) under the
+  // test's prefix, told what to do; its address.
+  std::string serveSetup(const std::string& action, const std::string& folder, const std::string& name = "setup.exe",
+                         const std::string& signer = "metaquotes-ltd") {
+    testing_support::writeFile(
+        setupScript, "action=" + action + "\nfolder=" + folder + "\nentry=" + entry + "\nlog=" + setupLog + "\n");
+    const std::string program = readFile(signedSetup(signer));
+    EXPECT_FALSE(program.empty()) << "cannot read " << signedSetup(signer);
+    EXPECT_TRUE(test_http::script(prefix + name, answer(200, program)));
     return "http://localhost" + prefix + name;
   }
   void answerLocation(const Answer& answer) { ASSERT_TRUE(test_http::script(kLocationPath, answer)); }
@@ -168,6 +230,8 @@ class Mt4SetupRun : public ::testing::Test {
 
   // Runs the installer; message boxes are checked for a progress window
   // still standing, which must be gone before any message shows.
+  void expectInstallsWhenSignedBy(const std::string& signer, const std::string& packageSigner);
+
   MarvoltRun run(const std::function<std::string(const robot::Dialog&)>& more = nullptr) {
     return package.run(commandLineCopy.path(), [&](const robot::Dialog& d) {
       if (more) {
@@ -183,7 +247,9 @@ class Mt4SetupRun : public ::testing::Test {
   TempDir commandLineCopy{"mt4cmd"};
   TempDir logDir{"mt4log"};
   const std::string setupLog = logDir / "setup.log";
+  const std::string setupScript = logDir / "setup.script";
   std::string prefix, entry, newCopy;
+  std::string setupSigner;  // [MT4Install] SetupSigner, when not empty
   std::optional<std::string> userInstallPath;
   std::set<std::string> setupFilesBefore;
   std::size_t locationRequestsBefore = 0;
@@ -203,6 +269,7 @@ TEST_F(Mt4SetupRun, NoLocationAsksNothingAndShowsNoDownload) {
 }
 
 TEST_F(Mt4SetupRun, SourceKeyDownloadsRunsTheSetupAndInstallsIntoTheNewCopyOnly) {
+  REQUIRE_SIGNED_SETUPS();
   const std::string key = "Broker One&Co";
   writeIni(key);
   answerLocation(answer(200, serveSetup("install", newCopy)));
@@ -229,13 +296,23 @@ TEST_F(Mt4SetupRun, SourceKeyDownloadsRunsTheSetupAndInstallsIntoTheNewCopyOnly)
   const auto setup = readLog(setupLog);
   const std::string path = setup.count("path") ? setup.at("path") : "";
   const std::string name = path.substr(path.rfind('\\') + 1);
-  EXPECT_EQ(_stricmp(path.substr(0, path.rfind('\\') + 1).c_str(), temporaryFolder().c_str()), 0) << path;
+  // A folder of its own below the temporary folder, named from random bytes,
+  // that only SYSTEM and the Administrators may change.
+  const std::string folder = path.substr(0, path.rfind('\\'));
+  const std::string folderName = folder.substr(folder.rfind('\\') + 1);
+  EXPECT_EQ(_stricmp(folder.substr(0, folder.rfind('\\') + 1).c_str(), temporaryFolder().c_str()), 0) << path;
+  ASSERT_EQ(folderName.size(), 9u + 32u) << path;
+  EXPECT_EQ(folderName.substr(0, 9), "mt4setup-");
+  EXPECT_EQ(folderName.find_first_not_of("0123456789abcdef", 9), std::string::npos) << folderName;
+  const std::string acl = setup.count("folderAcl") ? setup.at("folderAcl") : "";
+  EXPECT_EQ(aclStrangers(acl), "") << acl;
   ASSERT_EQ(name.size(), 24u) << path;
   EXPECT_EQ(name.substr(0, 4), "mt4-");
   EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", 4), 20u) << "not mt4-%08X%08X.exe: " << name;
   EXPECT_EQ(name.substr(20), ".exe");
   EXPECT_EQ(setup.count("progress") ? setup.at("progress") : "", "0") << "the progress window stood over the setup";
   EXPECT_FALSE(fileExists(path)) << "the downloaded setup program was left behind";
+  EXPECT_FALSE(fileExists(folder)) << "its folder was left behind";
 
   const auto told = notifications();
   ASSERT_EQ(told.size(), 1u) << "MessageUrl2 is waited for: it has arrived when the run ends";
@@ -247,6 +324,7 @@ TEST_F(Mt4SetupRun, SourceKeyDownloadsRunsTheSetupAndInstallsIntoTheNewCopyOnly)
 }
 
 TEST_F(Mt4SetupRun, UrlLocationIsDownloadedWithoutAskingTheServer) {
+  REQUIRE_SIGNED_SETUPS();
   writeIni(serveSetup("install", newCopy));
   const auto result = run();
   EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
@@ -255,6 +333,7 @@ TEST_F(Mt4SetupRun, UrlLocationIsDownloadedWithoutAskingTheServer) {
 }
 
 TEST_F(Mt4SetupRun, HttpsLocationIsDownloadedOverTheSecurePort) {
+  REQUIRE_SIGNED_SETUPS();
   serveSetup("install", newCopy);
   // The port in the address is not used: HTTPS goes to 443, where the test
   // server speaks TLS with a certificate that is trusted only while the
@@ -289,6 +368,7 @@ TEST_F(Mt4SetupRun, HttpsLocationIsDownloadedOverTheSecurePort) {
 }
 
 TEST_F(Mt4SetupRun, FailuresShowTheirMessageAndEndTheRun) {
+  REQUIRE_SIGNED_SETUPS();
   const struct {
     const char* name;
     std::function<void(Mt4SetupRun&)> arrange;
@@ -312,12 +392,14 @@ TEST_F(Mt4SetupRun, FailuresShowTheirMessageAndEndTheRun) {
          test_http::script(t.prefix + "drop.exe", noAnswer());
        },
        "Installer error", "Unable to download the installer for MetaTrader 4"},
-      {"setup cannot start",
+      {"download cut before its Content-Length",
        [](Mt4SetupRun& t) {
-         t.answerLocation(answer(200, "http://localhost" + t.prefix + "broken.exe"));
-         test_http::script(t.prefix + "broken.exe", answer(200, "this is no program"));
+         t.answerLocation(answer(200, "http://localhost" + t.prefix + "cut.exe"));
+         Answer cut = answer(200, readFile(signedSetup("metaquotes-ltd")).substr(0, 20000));
+         cut.announceBytes = 100000;
+         test_http::script(t.prefix + "cut.exe", cut);
        },
-       "Installer error", "Unable to run the installer for MetaTrader 4"},
+       "Installer error", "Unable to download the installer for MetaTrader 4"},
       {"setup cancelled", [](Mt4SetupRun& t) { t.answerLocation(answer(200, t.serveSetup("cancel", t.newCopy))); },
        "Installation aborted", "Installation aborted"},
   };
@@ -354,6 +436,7 @@ TEST_F(Mt4SetupRun, EmptiedMessageIsNotShownAndTheRunStillEnds) {
 }
 
 TEST_F(Mt4SetupRun, SetupRewritingAKnownCopysEntryMakesItTheTarget) {
+  REQUIRE_SIGNED_SETUPS();
   TempDir knownDir{"mt4known"};
   const std::string& known = knownDir.path();
   testing_support::makeFolders(known + "\\experts");
@@ -405,6 +488,7 @@ TEST_F(Mt4SetupRun, ActivityCodeChangesWhileDownloading) {
 }
 
 TEST_F(Mt4SetupRun, AskShowsTheBrokerPageAndUsesItsKey) {
+  REQUIRE_SIGNED_SETUPS();
   const std::string key = "Broker Two";
   writeIni("ASK!");
   answerLocation(answer(200, serveSetup("install", newCopy)));
@@ -461,6 +545,84 @@ TEST_F(Mt4SetupRun, BrokerPageSkipOrCloseDecidesTheRun) {
       EXPECT_FALSE(fileExists(commandLineCopy.path() + "\\experts\\a.ex4"));
     }
   }
+}
+
+// The setup program runs with administrator rights: unsigned, tampered or
+// signed by anyone the installer does not trust, it is never started.
+TEST_F(Mt4SetupRun, UntrustedSetupIsNeverRun) {
+  REQUIRE_SIGNED_SETUPS();
+  const struct {
+    const char* name;
+    std::string signer;  // a file of signedSetup, or "" for bytes that are no program
+  } cases[] = {
+      {"unsigned", "unsigned"},
+      {"tampered after signing", "tampered"},
+      {"signed by another publisher", "other"},
+      {"signed by a broker the package does not name", "broker"},
+      {"no program at all", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeIni("key-untrusted");
+    DeleteFileA(setupLog.c_str());
+    if (c.signer.empty()) {
+      answerLocation(answer(200, "http://localhost" + prefix + "noprogram.exe"));
+      ASSERT_TRUE(test_http::script(prefix + "noprogram.exe", answer(200, "this is no program")));
+    } else {
+      answerLocation(answer(200, serveSetup("install", newCopy, c.signer + ".exe", c.signer)));
+    }
+    messageOverProgress = false;
+    const auto result = run([&](const robot::Dialog& d) -> std::string {
+      if (d.text == kUntrusted && c.signer == "other") {
+        EXPECT_TRUE(robot::saveScreenshot(d.window, screenshotPath("mt4-untrusted-setup.png")));
+      }
+      return "-";
+    });
+    ASSERT_EQ(result.captions(), std::vector<std::string>{"Installer error"});
+    EXPECT_EQ(result.dialogs[0].text, kUntrusted);
+    EXPECT_EQ(result.dialogs[0].style, kErrorStyle) << robot::styleText(result.dialogs[0].style);
+    EXPECT_EQ(result.dialogs[0].owner, nullptr);
+    EXPECT_FALSE(messageOverProgress) << "the progress window was still up under the message";
+    EXPECT_FALSE(fileExists(setupLog)) << "the setup program ran";
+    EXPECT_FALSE(fileExists(newCopy)) << "the setup program made its copy";
+    EXPECT_TRUE(setupFilesLeft().empty()) << "left in the temporary folder: " << *setupFilesLeft().begin();
+    EXPECT_FALSE(fileExists(commandLineCopy.path() + "\\experts\\a.ex4")) << "the run went on";
+    EXPECT_TRUE(notifications().empty()) << "MessageUrl2 after a refused setup";
+  }
+  // An emptied message is not shown; the setup is still refused.
+  writeIni("key-untrusted", "[Text]\r\nUntrustedSetup=\r\n");
+  answerLocation(answer(200, serveSetup("install", newCopy, "quiet.exe", "unsigned")));
+  const auto quiet = run();
+  EXPECT_TRUE(quiet.dialogs.empty()) << quiet.captions()[0];
+  EXPECT_FALSE(fileExists(setupLog));
+}
+
+// Programs signed as the terminal maker signs its setups, or as the package's
+// own SetupSigner, install as before. One run per test: a run that installs
+// takes a while under a busy Wine.
+void Mt4SetupRun::expectInstallsWhenSignedBy(const std::string& signer, const std::string& packageSigner) {
+  setupSigner = packageSigner;
+  writeIni(serveSetup("install", newCopy, signer + ".exe", signer));
+  const auto result = run();
+  EXPECT_EQ(result.captions(), std::vector<std::string>{"Install successful"});
+  EXPECT_EQ(readLog(setupLog)["action"], "install") << "the setup program did not run";
+  EXPECT_TRUE(installedIn(newCopy));
+  EXPECT_TRUE(setupFilesLeft().empty()) << "left in the temporary folder: " << *setupFilesLeft().begin();
+}
+
+TEST_F(Mt4SetupRun, SetupSignedAsMetaQuotesLtdInstalls) {
+  REQUIRE_SIGNED_SETUPS();
+  expectInstallsWhenSignedBy("metaquotes-ltd", "");
+}
+
+TEST_F(Mt4SetupRun, SetupWhoseCommonNameIsMetaQuotesSoftwareCorpInstalls) {
+  REQUIRE_SIGNED_SETUPS();
+  expectInstallsWhenSignedBy("metaquotes-corp", "");
+}
+
+TEST_F(Mt4SetupRun, SetupSignedByTheBrokerThePackageNamesInstalls) {
+  REQUIRE_SIGNED_SETUPS();
+  expectInstallsWhenSignedBy("broker", "example broker");  // letter case does not matter
 }
 
 }  // namespace

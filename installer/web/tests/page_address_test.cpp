@@ -40,3 +40,50 @@ TEST(PageAddress, BrokerPageCutAtItsBound) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PageAddress, OnlyWebAddressesReachTheShell) {
+  const struct {
+    const char* address;
+    bool web;
+  } cases[] = {
+      {"http://localhost/x", true},
+      {"https://localhost/x?a=1&b=2", true},
+      {"HTTPS://localhost/upper", true},
+      {"cmd.exe", false},
+      {"C:\\Windows\\System32\\cmd.exe", false},
+      {"\\\\host\\share\\x.exe", false},
+      {"file:///C:/Windows/System32/cmd.exe", false},
+      {"javascript:alert(1)", false},
+      {"mailto:someone@localhost", false},
+      {" https://localhost/leading-space", false},
+      {"http:/localhost", false},
+      {"httpx://localhost", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(installer::isWebAddress(c.address), c.web) << c.address;
+}
+
+TEST(PageAddress, OriginsOfPageAndFrame) {
+  const struct {
+    const char* page;
+    const char* frame;
+    bool same;
+  } cases[] = {
+      {"http://localhost/broker?x=1", "http://localhost/other/page", true},
+      {"http://LocalHost/broker", "HTTP://localhost:80/frame", true},
+      {"https://localhost/a", "https://localhost:443/b", true},
+      {"http://localhost/a", "https://localhost/a", false},
+      {"http://localhost/a", "http://localhost:8080/a", false},
+      {"http://localhost/a", "http://evil.localhost/a", false},
+      {"http://localhost/a", "http://localhost.evil/a", false},
+      {"http://localhost/a", "http://localhost@evil/a", false},
+      {"http://localhost/a", "about:blank", false},
+      {"file:///C:/page.htm", "file:///C:/page.htm", false},
+      {"http:///a", "http:///a", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(installer::sameOrigin(c.page, c.frame), c.same) << c.page << " / " << c.frame;
+}
+
+}  // namespace

@@ -11,7 +11,6 @@
 #include "installer/web/tests/page_script.h"
 #include "installer/web/wb_customizer.h"
 #include "testing/http/http_control.h"
-#include "testing/mt4setup/script.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
 
@@ -110,6 +109,9 @@ TEST(DownloadToFile, FailuresReportFalse) {
   ASSERT_TRUE(test_http::script(prefix + "drop", noAnswer()));
   ASSERT_TRUE(test_http::script(prefix + "big", answer(200, std::string(5000, 'b'))));
   ASSERT_TRUE(test_http::script(prefix + "fits", answer(200, std::string(4096, 'f'))));
+  test_http::Answer cut = answer(200, std::string(70000, 'c'));
+  cut.announceBytes = 100000;
+  ASSERT_TRUE(test_http::script(prefix + "cut", cut));
   const std::string base = "http://localhost" + prefix;
   const struct {
     const char* name;
@@ -121,6 +123,7 @@ TEST(DownloadToFile, FailuresReportFalse) {
       {"no answer", base + "drop", kMaxSetupProgramBytes, false},
       {"body over the limit", base + "big", 4096, false},
       {"body at the limit", base + "fits", 4096, true},
+      {"body cut before its Content-Length", base + "cut", kMaxSetupProgramBytes, false},
       {"url that cannot be split", "no url at all", kMaxSetupProgramBytes, false},
       {"nothing listens", "http://127.0.0.2/x.exe", kMaxSetupProgramBytes, false},
   };
@@ -184,17 +187,21 @@ class InstallTerminalIfWanted : public ::testing::Test {
       RegCloseKey(user);
     }
     test_http::unscript(kLocationPath);
+    SetEnvironmentVariableA("MT4SETUP_SCRIPT", nullptr);
   }
   void writeIni(const std::string& location) {
     testing_support::writeFile(request.iniPath, "[MT4Install]\r\nMT4Location=" + location +
                                                     "\r\n[Messages]\r\nMessageUrl2=http://localhost" + prefix +
                                                     "told\r\n");
   }
+  // The stand-in signed as the terminal maker signs its setups; it reads its
+  // script from the file MT4SETUP_SCRIPT names.
   void serveSetup() {
-    const std::string program = readFile(testing_support::hostPath(MT4SETUP_EXE));
+    const std::string program = readFile(testing_support::hostPath(SIGNED_SETUPS "/metaquotes-ltd.exe"));
     ASSERT_FALSE(program.empty());
-    const std::string script = "action=install\nfolder=" + newCopy + "\nentry=" + entry + "\n";
-    ASSERT_TRUE(test_http::script(prefix + "setup.exe", answer(200, mt4setup::withScript(program, script))));
+    testing_support::writeFile(scriptFile, "action=install\nfolder=" + newCopy + "\nentry=" + entry + "\n");
+    SetEnvironmentVariableA("MT4SETUP_SCRIPT", scriptFile.c_str());
+    ASSERT_TRUE(test_http::script(prefix + "setup.exe", answer(200, program)));
     ASSERT_TRUE(test_http::script(kLocationPath, answer(200, "http://localhost" + prefix + "setup.exe")));
   }
   // Runs the step on a thread of its own, as the main thread runs it, while
@@ -229,6 +236,7 @@ class InstallTerminalIfWanted : public ::testing::Test {
   static constexpr const char* kUserKey = "Software\\MetaQuotes Software\\MetaTrader 4";
   static constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   TempDir dir{"step"};
+  const std::string scriptFile = dir / "setup.script";
   TempDir copyParent{"stepcopy"};
   const std::string newCopy = copyParent / "MT4";
   std::string prefix, entry;
@@ -256,6 +264,9 @@ TEST_F(InstallTerminalIfWanted, NoLocationDoesNothing) {
 }
 
 TEST_F(InstallTerminalIfWanted, PageObjectChoosesTheKey) {
+  if (!testing_support::fileExists(testing_support::hostPath(SIGNED_SETUPS "/ready")))
+    GTEST_SKIP() << "cannot run on this machine: the signed setup programs were not made (osslsigncode and openssl "
+                    "are needed at build time)";
   writeIni("Ask!");
   serveSetup();
   const std::string key = "Broker & Key";

@@ -13,6 +13,7 @@
 #include "installer/web/browser_host.h"
 #include "installer/web/tests/page_script.h"
 #include "terminal/win_handles.h"
+#include "terminal/win_text.h"
 #include "testing/recorder/shell_open.h"
 #include "testing/robot/robot.h"
 #include "testing/support/test_support.h"
@@ -148,6 +149,50 @@ TEST_F(PageObjectTest, OpenURLOpensTheDefaultBrowserAndGivesOne) {
   std::vector<std::string> opened;
   testing_support::waitUntil([&] { return !(opened = browser.opened()).empty(); }, 10000);
   EXPECT_EQ(opened, std::vector<std::string>{"https://localhost/broker/info?id=7"});
+}
+
+// The installer runs elevated: whatever a page names would start with
+// administrator rights. Only web addresses go to the browser.
+TEST_F(PageObjectTest, OpenURLRefusesEverythingButWebAddresses) {
+  test_terminal::ShellOpenRecorder browser;
+  test_terminal::StartMarker marker;
+  std::string forward = marker.program();
+  std::replace(forward.begin(), forward.end(), '\\', '/');
+  const std::wstring program = terminal::utf8ToWide(marker.program());
+  const std::wstring refused[] = {
+      program,
+      L"\"" + program + L"\"",
+      terminal::utf8ToWide("file:///" + forward),
+      terminal::utf8ToWide("file://" + marker.program()),
+      L"cmd.exe",
+      L"C:\\Windows\\System32\\cmd.exe",
+      L"\\\\localhost\\share\\x.exe",
+      L"javascript:alert(1)",
+      L" https://localhost/leading-space",
+      L"",
+  };
+  for (const auto& url : refused) {
+    SCOPED_TRACE(terminal::wideToUtf8(url));
+    BSTR text = SysAllocString(url.c_str());
+    LONG result = 7;
+    EXPECT_EQ(customizer->OpenURL(text, &result), E_INVALIDARG);
+    EXPECT_EQ(result, 0);
+    SysFreeString(text);
+    VARIANT byName;
+    VariantInit(&byName);
+    EXPECT_TRUE(FAILED(callByName(dispatch(), L"OpenURL", {Argument(url.c_str())}, &byName)))
+        << "a page script sees the refusal";
+  }
+  // The shell starts what it is given at once: once a later web address has
+  // arrived, an earlier program would have been started too.
+  LONG result = 0;
+  BSTR web = SysAllocString(L"https://localhost/after-the-refusals");
+  EXPECT_EQ(customizer->OpenURL(web, &result), S_OK);
+  SysFreeString(web);
+  std::vector<std::string> opened;
+  testing_support::waitUntil([&] { return !(opened = browser.opened()).empty(); }, 10000);
+  EXPECT_EQ(opened, std::vector<std::string>{"https://localhost/after-the-refusals"});
+  EXPECT_FALSE(marker.started()) << "a refused address started a program";
 }
 
 TEST_F(PageObjectTest, TestShowsItsBox) {

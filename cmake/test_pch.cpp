@@ -1,1 +1,0 @@
-// The translation unit that GoogleTest's precompiled header is made with.
