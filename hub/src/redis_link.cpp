@@ -17,15 +17,6 @@ namespace hub {
 
 namespace {
 
-struct ContextFree {
-  void operator()(redisContext* c) const { redisFree(c); }
-};
-using Context = std::unique_ptr<redisContext, ContextFree>;
-
-struct ReplyFree {
-  void operator()(redisReply* r) const { freeReplyObject(r); }
-};
-
 Reply copyReply(const redisReply* r) {
   Reply out;
   switch (r->type) {
@@ -54,28 +45,15 @@ Reply copyReply(const redisReply* r) {
 }
 
 Context connect(const RedisAddress& address, std::string& why) {
-  const timeval connectTimeout{1, 0};
-  Context c(redisConnectWithTimeout(address.host.c_str(), address.port, connectTimeout));
-  if (!c || c->err) {
-    why = c ? c->errstr : "out of memory";
-    return nullptr;
-  }
+  Context c = connectRedis(address, timeval{1, 0}, why);
   // A command that takes longer than this means Redis is in trouble: the
   // request gets "busy" and the connection is made anew.
-  const timeval commandTimeout{5, 0};
-  redisSetTimeout(c.get(), commandTimeout);
+  if (c) redisSetTimeout(c.get(), timeval{5, 0});
   return c;
 }
 
 Reply run(redisContext* c, const std::vector<std::string>& words) {
-  std::vector<const char*> argv;
-  std::vector<std::size_t> lengths;
-  for (const auto& w : words) {
-    argv.push_back(w.data());
-    lengths.push_back(w.size());
-  }
-  std::unique_ptr<redisReply, ReplyFree> r(
-      static_cast<redisReply*>(redisCommandArgv(c, static_cast<int>(argv.size()), argv.data(), lengths.data())));
+  ReplyPtr r = runArgv(c, words);
   if (!r) {
     Reply failed;
     failed.text = c->errstr[0] ? c->errstr : "no reply";

@@ -14,6 +14,8 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include "redis_connect.h"
+
 namespace hub {
 
 // A reply, copied out of hiredis so that it can cross threads.
@@ -22,11 +24,6 @@ struct Reply {
   long long integer = 0;
   std::string text;  // a text or error reply, or why the command failed
   std::vector<Reply> items;
-};
-
-struct RedisAddress {
-  std::string host = "127.0.0.1";
-  int port = 6379;
 };
 
 // Logs once when Redis goes away and once when it is back: never per request.

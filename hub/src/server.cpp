@@ -23,12 +23,15 @@ long long nowMs() {
 
 }  // namespace
 
+RedisAddress redisAddress(const Settings& s) {
+  return RedisAddress{s.redisHost, s.redisPort, s.redisSocket, s.redisUser, s.redisPassword};
+}
+
 Server::Server(boost::asio::io_context& loop, const Settings& settings)
     : loop_(loop),
       settings_(settings),
       acceptor_(loop),
-      redis_(loop, RedisAddress{settings.redisHost, settings.redisPort}, settings.redisConnections,
-             static_cast<std::size_t>(settings.maxQueued)),
+      redis_(loop, redisAddress(settings), settings.redisConnections, static_cast<std::size_t>(settings.maxQueued)),
       shutdownDeadline_(loop) {}
 
 bool Server::open(std::string& error) {
@@ -92,6 +95,23 @@ void Server::release(Session* session, const std::string& channel, const std::st
   const auto count = heldPerUser_.find(user);
   if (count != heldPerUser_.end() && --count->second <= 0) heldPerUser_.erase(count);
   --heldTotal_;
+}
+
+bool Server::loginLimited(const std::string& user, const std::string& address, long long nowMs) {
+  if (nowMs / 60000 != limitMinute_) {
+    limitMinute_ = nowMs / 60000;
+    limitedUsers_.clear();
+    limitedAddresses_.clear();
+  }
+  return limitedUsers_.count(user) || limitedAddresses_.count(address);
+}
+
+void Server::noteLoginLimit(const std::string& user, const std::string& address, long long nowMs, long long note) {
+  loginLimited(user, address, nowMs);
+  if (note & store::login_note::kUser) limitedUsers_.insert(user);
+  if (note & store::login_note::kAddress) limitedAddresses_.insert(address);
+  if (note & store::login_note::kReached)
+    logLine("failed logins: user " + user + " from " + address + " refused for the rest of the minute");
 }
 
 int Server::heldBy(const std::string& user) const {

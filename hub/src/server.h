@@ -17,6 +17,8 @@ namespace hub {
 
 class Session;
 
+RedisAddress redisAddress(const Settings& settings);
+
 class Server : public std::enable_shared_from_this<Server> {
  public:
   Server(boost::asio::io_context& loop, const Settings& settings);
@@ -38,6 +40,11 @@ class Server : public std::enable_shared_from_this<Server> {
   void release(Session* session, const std::string& channel, const std::string& user);
   int heldBy(const std::string& user) const;
 
+  // Failed logins: a name or address that reached its limit is refused here,
+  // without Redis, until its minute ends.
+  bool loginLimited(const std::string& user, const std::string& address, long long nowMs);
+  void noteLoginLimit(const std::string& user, const std::string& address, long long nowMs, long long note);
+
   void enter(Session* s) { sessions_.insert(s); }
   void leave(Session* s);
   std::size_t connections() const { return sessions_.size(); }
@@ -57,6 +64,8 @@ class Server : public std::enable_shared_from_this<Server> {
   std::unordered_map<std::string, int> heldPerUser_;
   std::size_t heldTotal_ = 0;
   std::unordered_set<Session*> sessions_;
+  long long limitMinute_ = 0;  // the minute the two sets below are of
+  std::unordered_set<std::string> limitedUsers_, limitedAddresses_;
   bool shuttingDown_ = false;
   bool refusing_ = false;  // at the connection limit: logged once until it passes
   boost::asio::steady_timer shutdownDeadline_;

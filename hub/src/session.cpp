@@ -4,6 +4,7 @@
 
 #include <boost/asio/dispatch.hpp>
 
+#include "credentials.h"
 #include "protocol.h"
 #include "server.h"
 #include "store.h"
@@ -29,6 +30,20 @@ std::string headerOf(const http::request<http::string_body>& request, const char
 // A body far above the limit is not read to its end: the answer goes out and
 // the connection is closed.
 std::uint64_t bodyCeiling(const Settings& s) { return std::max<std::uint64_t>(64 * 1024, s.maxMessageBytes * 4); }
+
+std::string lastEntry(std::string_view list) {
+  const auto comma = list.rfind(',');
+  if (comma != std::string_view::npos) list.remove_prefix(comma + 1);
+  while (!list.empty() && list.front() == ' ') list.remove_prefix(1);
+  while (!list.empty() && list.back() == ' ') list.remove_suffix(1);
+  return std::string(list);
+}
+
+std::string joined(const std::vector<std::string>& patterns) {
+  std::string text;
+  for (const auto& p : patterns) text += p + "\n";
+  return text;
+}
 
 const std::string kSendScript = std::string(store::kAdmit) + store::kSendBody;
 const std::string kReceiveScript = std::string(store::kAdmit) + store::kFetchBody + store::kReceiveCall;
@@ -86,10 +101,52 @@ void Session::handle(const Request& request) {
     return answer(http::status::ok, errorAnswer(refusal), keepAlive);
   channel_ = target.channel;
   user_ = user;
+  address_ = clientAddress(request);
+  // A name or address over its failed logins costs no Redis call until its minute ends.
+  if (server_->loginLimited(user_, address_, nowMs()))
+    return answer(http::status::ok, errorAnswer(error_number::kSlowDown), keepAlive);
   if (isSend) return send(request);
   const auto r = target.hasMark ? readMark(target.mark) : std::optional<long long>(0);
   if (!r) return answer(http::status::ok, errorAnswer(error_number::kBadRequest), keepAlive);
   receive(request, *r);
+}
+
+std::string Session::clientAddress(const Request& request) {
+  const std::string& header = server_->settings().clientAddressHeader;
+  if (!header.empty()) {
+    const auto found = request.find(header);
+    if (found != request.end()) {
+      std::string last = lastEntry(std::string_view(found->value().data(), found->value().size()));
+      if (!last.empty() && last.size() <= 64) return last;
+    }
+  }
+  beast::error_code ec;
+  const auto remote = stream_.socket().remote_endpoint(ec);
+  return ec ? std::string("unknown") : remote.address().to_string();
+}
+
+// The keys and arguments every script call begins with: account, rate,
+// grants of the kind and failed logins (keys), and the credential, the rate
+// limit, the channel and the default grants (arguments).
+std::vector<std::string> Session::admitKeys(bool sending, long long now) const {
+  return {store::userKey(user_), store::rateKey(user_, now / 1000),
+          store::grantsKey(user_, sending ? "send" : "receive"), store::failedUserKey(user_, now / 60000),
+          store::failedAddressKey(address_, now / 60000)};
+}
+
+std::vector<std::string> Session::admitArgs(const Request& request, bool sending) const {
+  const Settings& s = server_->settings();
+  return {keyedHash(s.digestKey, headerOf(request, "Zelk-Password")), std::to_string(s.requestsPerSecond), channel_,
+          joined(sending ? s.defaultSend : s.defaultReceive)};
+}
+
+// A script's refusal {number, login note}: the answer's text, and the
+// failed-login limit noted when the script says it was reached.
+std::string Session::refusal(const Reply& reply) {
+  const long long number = reply.items[0].integer;
+  const long long note = reply.items.size() > 1 ? reply.items[1].integer : 0;
+  if (note != 0) server_->noteLoginLimit(user_, address_, nowMs(), note);
+  return errorAnswer(static_cast<int>(number));
 }
 
 void Session::send(const Request& request) {
@@ -101,18 +158,16 @@ void Session::send(const Request& request) {
   flattenText(text);
   const long long now = nowMs();
   phase_ = Phase::Fetching;
-  const bool queued = server_->redis().script(
-      kSendScript,
-      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_), store::messagesKey(channel_),
-       store::timesKey(channel_)},
-      {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), user_, std::move(text),
-       std::to_string(now), std::to_string(s.keepCount), std::to_string(s.keepSeconds * 1000LL),
-       std::string(store::kSentTopic), channel_},
-      [self = shared_from_this()](Reply reply) {
+  std::vector<std::string> keys = admitKeys(true, now);
+  keys.insert(keys.end(), {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)});
+  std::vector<std::string> args = admitArgs(request, true);
+  args.insert(args.end(), {user_, std::move(text), std::to_string(now), std::to_string(s.keepCount),
+                           std::to_string(s.keepSeconds * 1000LL), std::string(store::kSentTopic)});
+  const bool queued =
+      server_->redis().script(kSendScript, std::move(keys), std::move(args), [self = shared_from_this()](Reply reply) {
         if (reply.kind != Reply::Kind::Array || reply.items.empty())
           return self->answer(http::status::ok, errorAnswer(error_number::kStorageUnavailable), self->keepAlive_);
-        const long long refusal = reply.items[0].integer;
-        self->answer(http::status::ok, refusal == 0 ? std::string("OKAY") : errorAnswer(static_cast<int>(refusal)),
+        self->answer(http::status::ok, reply.items[0].integer == 0 ? std::string("OKAY") : self->refusal(reply),
                      self->keepAlive_);
       });
   if (!queued) answer(http::status::ok, errorAnswer(error_number::kStorageUnavailable), keepAlive_);
@@ -137,12 +192,13 @@ void Session::receive(const Request& request, long long r) {
   stream_.expires_never();
   watchClient();
   const long long now = nowMs();
+  std::vector<std::string> keys = admitKeys(false, now);
+  keys.insert(keys.end(), {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)});
+  std::vector<std::string> args = admitArgs(request, false);
+  args.insert(args.end(), {std::to_string(r), std::to_string(now), std::to_string(s.keepSeconds * 1000LL),
+                           std::to_string(s.linesPerAnswer)});
   const bool queued = server_->redis().script(
-      kReceiveScript,
-      {store::userKey(user_), store::rateKey(user_, now / 1000), store::lastKey(channel_), store::messagesKey(channel_),
-       store::timesKey(channel_)},
-      {headerOf(request, "Zelk-Password"), std::to_string(s.requestsPerSecond), std::to_string(r), std::to_string(now),
-       std::to_string(s.keepSeconds * 1000LL), std::to_string(s.linesPerAnswer)},
+      kReceiveScript, std::move(keys), std::move(args),
       [self = shared_from_this()](const Reply& reply) { self->onFetched(reply); }, true);
   if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
 }
@@ -180,7 +236,7 @@ void Session::onFetched(const Reply& reply) {
     phase_ = Phase::Waiting;
     return;
   }
-  if (reply.items[0].integer != 0) return finishHold(errorAnswer(static_cast<int>(reply.items[0].integer)));
+  if (reply.items[0].integer != 0) return finishHold(refusal(reply));
   admitted_ = true;
   if (reply.items.size() >= 2) mark_ = reply.items[1].integer;
   std::vector<std::string> lines;

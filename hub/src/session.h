@@ -2,6 +2,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -41,6 +42,10 @@ class Session : public std::enable_shared_from_this<Session> {
   void readRequest();
   void onRead(boost::beast::error_code ec);
   void handle(const Request& request);
+  std::string clientAddress(const Request& request);
+  std::vector<std::string> admitKeys(bool sending, long long now) const;
+  std::vector<std::string> admitArgs(const Request& request, bool sending) const;
+  std::string refusal(const Reply& reply);
   void send(const Request& request);
   void receive(const Request& request, long long r);
   void expire();
@@ -56,7 +61,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::shared_ptr<Server> server_;
   Phase phase_ = Phase::Reading;
   // A held receive request.
-  std::string channel_, user_;
+  std::string channel_, user_, address_;
   long long mark_ = 0;
   bool held_ = false;
   bool again_ = false;     // a message came while fetching
