@@ -1,6 +1,10 @@
 #include "redis_link.h"
 
+#include <poll.h>
 #include <sys/socket.h>
+
+#include <algorithm>
+#include <optional>
 
 #include <chrono>
 #include <cstdio>
@@ -81,11 +85,7 @@ RedisLink::RedisLink(boost::asio::io_context& loop, RedisAddress address, int wo
 RedisLink::~RedisLink() { stop(); }
 
 void RedisLink::stop() {
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
+  closeQueue();
   for (auto& t : workers_)
     if (t.joinable()) t.join();
   listenerStop_ = true;
@@ -95,6 +95,7 @@ void RedisLink::stop() {
 }
 
 bool RedisLink::enqueue(Job job) {
+  job.keep.emplace(loop_.get_executor());
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopping_ || queue_.size() >= maxQueued_) return false;
@@ -102,6 +103,32 @@ bool RedisLink::enqueue(Job job) {
   }
   wake_.notify_one();
   return true;
+}
+
+void RedisLink::closeQueue() {
+  std::deque<Job> unstarted;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+    unstarted.swap(queue_);
+  }
+  wake_.notify_all();
+  for (auto& job : unstarted) {
+    Reply failed;
+    failed.text = "the hub is stopping";
+    boost::asio::post(
+        loop_, [done = std::move(job.done), failed, keep = std::move(job.keep)]() mutable { done(std::move(failed)); });
+  }
+}
+
+bool RedisLink::busy() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return running_ > 0 || !queue_.empty();
+}
+
+std::size_t RedisLink::queued() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return queue_.size();
 }
 
 bool RedisLink::script(const std::string& source, std::vector<std::string> keys, std::vector<std::string> args,
@@ -117,7 +144,10 @@ bool RedisLink::script(const std::string& source, std::vector<std::string> keys,
 }
 
 bool RedisLink::command(std::vector<std::string> words, Done done) {
-  return enqueue(Job{std::move(words), {}, std::move(done)});
+  Job job;
+  job.words = std::move(words);
+  job.done = std::move(done);
+  return enqueue(std::move(job));
 }
 
 void RedisLink::work() {
@@ -144,15 +174,17 @@ void RedisLink::work() {
     return failed;
   };
   for (;;) {
-    Job job;
+    std::optional<Job> taken;
     {
       std::unique_lock<std::mutex> hold(lock_);
       wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
-      // Jobs still queued at the stop are answered as failed below, never dropped.
-      if (queue_.empty()) return;
-      job = std::move(queue_.front());
+      // At a stop, closeQueue() has answered what was queued.
+      if (stopping_ || queue_.empty()) return;
+      taken.emplace(std::move(queue_.front()));
       queue_.pop_front();
+      ++running_;
     }
+    Job& job = *taken;
     Reply reply;
     std::string why;
     for (int attempt = 0; attempt < (job.idempotent ? 2 : 1); ++attempt) {
@@ -161,15 +193,19 @@ void RedisLink::work() {
         reply.text = why;
         break;
       }
+      const auto began = std::chrono::steady_clock::now();
       reply = job.scriptSource.empty() ? run(c.get(), job.words) : runScript(job);
+      latency_.add(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
       if (reply.kind != Reply::Kind::Failed) break;
       why = reply.text;
       c.reset();
       loaded.clear();
     }
     health_.report(reply.kind != Reply::Kind::Failed, why);
-    boost::asio::post(loop_,
-                      [done = std::move(job.done), reply = std::move(reply)]() mutable { done(std::move(reply)); });
+    boost::asio::post(loop_, [done = std::move(job.done), reply = std::move(reply),
+                              keep = std::move(job.keep)]() mutable { done(std::move(reply)); });
+    std::lock_guard<std::mutex> hold(lock_);
+    --running_;
   }
 }
 
@@ -177,36 +213,84 @@ void RedisLink::listen(Sent sent, Resync resync) {
   listener_ = std::thread([this, sent = std::move(sent), resync = std::move(resync)] { subscribe(sent, resync); });
 }
 
+namespace {
+
+bool isPong(const redisReply* r) {
+  if (r->type == REDIS_REPLY_STATUS) return std::string(r->str, r->len) == "PONG";
+  return r->type == REDIS_REPLY_ARRAY && r->elements >= 1 && r->element[0]->type == REDIS_REPLY_STRING &&
+         std::string(r->element[0]->str, r->element[0]->len) == "pong";
+}
+
+}  // namespace
+
+// Reads notifications until the link fails; the reason is returned. A Redis
+// host that vanishes without a reset sends nothing, and silence is also what
+// a quiet channel looks like: a PING every few seconds, whose answer must come
+// within a deadline, tells the two apart.
+std::string RedisLink::readNotifications(redisContext* c, const Sent& sent) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kPingEvery = std::chrono::seconds(3);
+  constexpr auto kPongWithin = std::chrono::seconds(3);
+  auto nextPing = Clock::now() + kPingEvery;
+  std::optional<Clock::time_point> pongDue;
+  for (;;) {
+    void* raw = nullptr;
+    while (redisGetReplyFromReader(c, &raw) == REDIS_OK && raw) {
+      ReplyPtr r(static_cast<redisReply*>(raw));
+      raw = nullptr;
+      if (isPong(r.get())) {
+        pongDue.reset();
+        continue;
+      }
+      if (r->type != REDIS_REPLY_ARRAY || r->elements != 3 || r->element[2]->type != REDIS_REPLY_STRING) continue;
+      const std::string payload(r->element[2]->str, r->element[2]->len);
+      const std::size_t space = payload.find(' ');
+      if (space == std::string::npos) continue;
+      const long long id = std::atoll(payload.substr(0, space).c_str());
+      boost::asio::post(loop_, [sent, id, channel = payload.substr(space + 1)] { sent(id, channel); });
+    }
+    if (c->err) return c->errstr;
+    const auto now = Clock::now();
+    if (pongDue && now >= *pongDue) return "no answer to PING within 3 s";
+    if (!pongDue && now >= nextPing) {
+      const char* ping = "PING";
+      const std::size_t length = 4;
+      redisAppendCommandArgv(c, 1, &ping, &length);
+      int done = 0;
+      while (!done)
+        if (redisBufferWrite(c, &done) != REDIS_OK) return c->errstr;
+      pongDue = now + kPongWithin;
+      nextPing = now + kPingEvery;
+    }
+    const auto until = pongDue ? *pongDue : nextPing;
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    pollfd watched{c->fd, POLLIN, 0};
+    const int ready = ::poll(&watched, 1, static_cast<int>(std::clamp<long long>(wait, 0, 1000)) + 1);
+    if (listenerStop_) return "stopping";
+    if (ready > 0 && redisBufferRead(c) != REDIS_OK) return c->errstr;
+  }
+}
+
 void RedisLink::subscribe(const Sent& sent, const Resync& resync) {
   int pauseMs = 100;
   while (!listenerStop_) {
     std::string why;
-    Context c = connect(address_, why);
+    Context c = connectRedis(address_, timeval{2, 0}, why);
     if (c) {
-      // The listener waits as long as it takes for the next notification.
-      redisSetTimeout(c.get(), timeval{0, 0});
       listenerSocket_ = c->fd;
       if (listenerStop_) ::shutdown(c->fd, SHUT_RDWR);
       const std::string topic(store::kSentTopic);
       Reply subscribed = run(c.get(), {"SUBSCRIBE", topic});
       if (subscribed.kind == Reply::Kind::Array) {
         pauseMs = 100;
+        subscribed_ = true;
         health_.report(true, {});
+        ++subscriptions_;
         boost::asio::post(loop_, resync);
-        for (;;) {
-          void* raw = nullptr;
-          if (redisGetReply(c.get(), &raw) != REDIS_OK || !raw) break;
-          std::unique_ptr<redisReply, ReplyFree> r(static_cast<redisReply*>(raw));
-          if (r->type != REDIS_REPLY_ARRAY || r->elements != 3 || r->element[2]->type != REDIS_REPLY_STRING) continue;
-          const std::string payload(r->element[2]->str, r->element[2]->len);
-          const std::size_t space = payload.find(' ');
-          if (space == std::string::npos) continue;
-          const long long id = std::atoll(payload.substr(0, space).c_str());
-          boost::asio::post(loop_, [sent, id, channel = payload.substr(space + 1)] { sent(id, channel); });
-        }
-        why = c->errstr;
+        why = readNotifications(c.get(), sent);
+        subscribed_ = false;
       } else {
-        why = subscribed.text;
+        why = subscribed.text.empty() ? "no answer to SUBSCRIBE" : subscribed.text;
       }
       listenerSocket_ = -1;
     }

@@ -10,6 +10,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "metrics.h"
 #include "redis_link.h"
 #include "settings.h"
 
@@ -27,9 +28,12 @@ class Server : public std::enable_shared_from_this<Server> {
   bool open(std::string& error);
   void start();
   // Stops accepting, answers every held request at once and ends idle
-  // connections; `done` runs when the last connection has gone.
+  // connections; the loop runs out of work when the last connection has gone,
+  // or is stopped at shutdown-seconds.
   void shutdown();
   void stopRedis() { redis_.stop(); }
+  RequestCounts& counts() { return counts_; }
+  std::string metricsText();
 
   const Settings& settings() const { return settings_; }
   RedisLink& redis() { return redis_; }
@@ -53,12 +57,17 @@ class Server : public std::enable_shared_from_this<Server> {
 
  private:
   void accept();
+  void acceptMetrics();
+  void stopAtDeadline();
   void sent(long long id, const std::string& channel);
   void resync();
+  void checkRedisSettings();
 
   boost::asio::io_context& loop_;
   Settings settings_;
   boost::asio::ip::tcp::acceptor acceptor_;
+  boost::asio::ip::tcp::acceptor metricsAcceptor_;
+  RequestCounts counts_;
   RedisLink redis_;
   std::unordered_map<std::string, std::unordered_map<Session*, std::shared_ptr<Session>>> waiting_;
   std::unordered_map<std::string, int> heldPerUser_;
@@ -67,6 +76,7 @@ class Server : public std::enable_shared_from_this<Server> {
   long long limitMinute_ = 0;  // the minute the two sets below are of
   std::unordered_set<std::string> limitedUsers_, limitedAddresses_;
   bool shuttingDown_ = false;
+  bool checkedRedisSettings_ = false;
   bool refusing_ = false;  // at the connection limit: logged once until it passes
   boost::asio::steady_timer shutdownDeadline_;
 };

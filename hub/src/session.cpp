@@ -70,6 +70,7 @@ void Session::readRequest() {
 }
 
 void Session::onRead(beast::error_code ec) {
+  kind_ = "other";
   if (ec == http::error::body_limit) {
     return answer(http::status::payload_too_large, errorAnswer(error_number::kMessageTooLong), false);
   }
@@ -81,16 +82,22 @@ void Session::handle(const Request& request) {
   const Target target = readTarget(std::string_view(request.target().data(), request.target().size()));
   const bool keepAlive = request.keep_alive();
   keepAlive_ = keepAlive;
+  kind_ = "health";
   if (target.path == kHealthPath) {
-    const bool ok = server_->redis().reachable();
-    return answer(
-        ok ? http::status::ok : http::status::service_unavailable,
-        ok ? "ok held=" + std::to_string(server_->waiting()) + " connections=" + std::to_string(server_->connections())
-           : "redis unreachable",
-        keepAlive);
+    // Without the subscription, held receivers would wait out their hold for
+    // every message: the hub is not healthy then either.
+    const bool reachable = server_->redis().reachable(), subscribed = server_->redis().subscribed();
+    if (reachable && subscribed)
+      return answer(
+          http::status::ok,
+          "ok held=" + std::to_string(server_->waiting()) + " connections=" + std::to_string(server_->connections()),
+          keepAlive);
+    return answer(http::status::service_unavailable, reachable ? "redis subscription down" : "redis unreachable",
+                  keepAlive);
   }
   const bool isSend = target.path == kSendPath && request.method() == http::verb::post;
   const bool isReceive = target.path == kReceivePath && request.method() == http::verb::get;
+  kind_ = isSend ? "send" : isReceive ? "receive" : "other";
   if (!isSend && !isReceive) return answer(http::status::not_found, errorAnswer(error_number::kBadRequest), keepAlive);
   if (headerOf(request, "Zelk-Version") != kVersion)
     return answer(http::status::ok, errorAnswer(error_number::kWrongVersion), keepAlive);
@@ -157,7 +164,7 @@ void Session::send(const Request& request) {
   if (text.empty()) return answer(http::status::ok, errorAnswer(error_number::kEmptyMessage), keepAlive_);
   flattenText(text);
   const long long now = nowMs();
-  phase_ = Phase::Fetching;
+  phase_ = Phase::Storing;
   std::vector<std::string> keys = admitKeys(true, now);
   keys.insert(keys.end(), {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)});
   std::vector<std::string> args = admitArgs(request, true);
@@ -177,21 +184,20 @@ void Session::receive(const Request& request, long long r) {
   const Settings& s = server_->settings();
   if (server_->heldBy(user_) >= s.maxHeldPerUser)
     return answer(http::status::ok, errorAnswer(error_number::kSlowDown), keepAlive_);
+  const long long now = nowMs();
+  phase_ = Phase::Holding;
+  hold_.begin(r, now, s.minAnswerMs);
+  lines_.clear();
   // Listed before the first look, so that a message stored while the look is
   // under way is not missed.
-  mark_ = r;
-  held_ = true;
-  again_ = expired_ = admitted_ = false;
-  phase_ = Phase::Fetching;
   server_->hold(shared_from_this(), channel_, user_);
   holdTimer_.emplace(stream_.get_executor());
   holdTimer_->expires_after(std::chrono::seconds(s.holdSeconds));
   holdTimer_->async_wait([self = shared_from_this()](beast::error_code ec) {
-    if (!ec) self->expire();
+    if (!ec) self->act(self->hold_.expired());
   });
   stream_.expires_never();
   watchClient();
-  const long long now = nowMs();
   std::vector<std::string> keys = admitKeys(false, now);
   keys.insert(keys.end(), {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)});
   std::vector<std::string> args = admitArgs(request, false);
@@ -199,84 +205,90 @@ void Session::receive(const Request& request, long long r) {
                            std::to_string(s.linesPerAnswer)});
   const bool queued = server_->redis().script(
       kReceiveScript, std::move(keys), std::move(args),
-      [self = shared_from_this()](const Reply& reply) { self->onFetched(reply); }, true);
-  if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
+      [self = shared_from_this()](const Reply& reply) { self->looked(reply); }, true);
+  if (!queued) looked(Reply{});
 }
 
-void Session::fetchAgain() {
-  if (phase_ != Phase::Waiting) return;
-  phase_ = Phase::Fetching;
+// A look after the first: the account was checked by the first.
+void Session::lookAgain() {
   const Settings& s = server_->settings();
   const bool queued = server_->redis().script(
       kFetchScript, {store::lastKey(channel_), store::messagesKey(channel_), store::timesKey(channel_)},
-      {std::to_string(mark_), std::to_string(nowMs()), std::to_string(s.keepSeconds * 1000LL),
+      {std::to_string(hold_.mark()), std::to_string(nowMs()), std::to_string(s.keepSeconds * 1000LL),
        std::to_string(s.linesPerAnswer)},
-      [self = shared_from_this()](const Reply& reply) { self->onFetched(reply); }, true);
-  if (!queued) finishHold(errorAnswer(error_number::kStorageUnavailable));
+      [self = shared_from_this()](const Reply& reply) { self->looked(reply); }, true);
+  if (!queued) looked(Reply{});
 }
 
-void Session::messageArrived() {
-  if (phase_ == Phase::Fetching) again_ = true;
-}
+bool Session::arrived(long long id) { return hold_.arrived(id) == HoldState::Step::Look; }
 
-bool Session::beginFetch() {
-  if (phase_ != Phase::Waiting) return false;
-  phase_ = Phase::Fetching;
-  return true;
-}
-
-void Session::onFetched(const Reply& reply) {
-  if (phase_ != Phase::Fetching) return;  // answered meanwhile (shutdown, client gone)
-  if (reply.kind != Reply::Kind::Array || reply.items.empty()) {
-    // Once let in, a receiver rides out a Redis restart: it is looked for
-    // again when the listener is back, or answered with its mark at the hold time.
-    if (!admitted_ || expired_ || server_->shuttingDown())
-      return finishHold(admitted_ ? dataAnswer(mark_, {}) : errorAnswer(error_number::kStorageUnavailable));
-    again_ = false;
-    phase_ = Phase::Waiting;
-    return;
+void Session::looked(const Reply& reply) {
+  HoldState::Found found;
+  if (reply.kind == Reply::Kind::Array && !reply.items.empty()) {
+    if (reply.items[0].integer != 0) {
+      found.kind = HoldState::Found::Kind::Refused;
+      if (hold_.phase() == HoldState::Phase::Looking) refusalText_ = refusal(reply);
+    } else {
+      found.kind = HoldState::Found::Kind::Messages;
+      found.mark = reply.items.size() >= 2 ? reply.items[1].integer : hold_.mark();
+      found.lines = reply.items.size() > 2;
+      if (found.lines && hold_.phase() == HoldState::Phase::Looking) {
+        lines_.clear();
+        for (std::size_t i = 2; i < reply.items.size(); ++i) lines_.push_back(reply.items[i].text);
+      }
+    }
   }
-  if (reply.items[0].integer != 0) return finishHold(refusal(reply));
-  admitted_ = true;
-  if (reply.items.size() >= 2) mark_ = reply.items[1].integer;
-  std::vector<std::string> lines;
-  for (std::size_t i = 2; i < reply.items.size(); ++i) lines.push_back(reply.items[i].text);
-  if (!lines.empty() || expired_ || server_->shuttingDown()) return finishHold(dataAnswer(mark_, lines));
-  phase_ = Phase::Waiting;
-  if (again_) {
-    again_ = false;
-    fetchAgain();
+  act(hold_.looked(found, nowMs()));
+}
+
+void Session::act(HoldState::Step step) {
+  using Step = HoldState::Step;
+  switch (step) {
+    case Step::Nothing: return;
+    case Step::Look: return lookAgain();
+    case Step::Rest: {
+      const long long wait = std::max(0LL, hold_.restUntil() - nowMs());
+      restTimer_.emplace(stream_.get_executor());
+      restTimer_->expires_after(std::chrono::milliseconds(wait));
+      restTimer_->async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (!ec) self->act(self->hold_.restOver());
+      });
+      return;
+    }
+    case Step::AnswerLines: return endHold(dataAnswer(hold_.mark(), lines_));
+    case Step::AnswerMark: return endHold(dataAnswer(hold_.mark(), {}));
+    case Step::AnswerBusy: return endHold(errorAnswer(error_number::kStorageUnavailable));
+    case Step::AnswerRefusal: return endHold(refusalText_);
+    case Step::Close: return endHold({});
   }
 }
 
-void Session::expire() {
-  if (phase_ == Phase::Waiting) return finishHold(dataAnswer(mark_, {}));
-  if (phase_ == Phase::Fetching) expired_ = true;
+// The one way out of a hold: off the server's lists, timers and the watch on
+// the client ended, then the answer (or, for a client that has gone, the close).
+void Session::endHold(std::optional<std::string> body) {
+  server_->release(this, channel_, user_);
+  if (holdTimer_) holdTimer_->cancel();
+  if (restTimer_) restTimer_->cancel();
+  beast::error_code ignored;
+  stream_.socket().cancel(ignored);
+  lines_.clear();
+  if (!body) {
+    server_->counts().gone();
+    return close();
+  }
+  answer(http::status::ok, std::move(*body), keepAlive_);
 }
 
 // A held client sends nothing until it has its answer: anything readable
 // (its close, most often) means it has gone.
 void Session::watchClient() {
   stream_.socket().async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
-    if (ec || !self->held_) return;
-    self->phase_ = Phase::Done;
-    self->close();
+    if (!ec) self->act(self->hold_.clientGone());
   });
 }
 
-void Session::finishHold(const std::string& body) {
-  if (!held_) return;
-  answer(http::status::ok, body, keepAlive_);
-}
-
 void Session::answer(http::status status, std::string body, bool keepAlive) {
-  if (held_) {
-    held_ = false;
-    server_->release(this, channel_, user_);
-    if (holdTimer_) holdTimer_->cancel();
-    beast::error_code ignored;
-    stream_.socket().cancel(ignored);
-  }
+  server_->counts().answered(kind_, body);
   phase_ = Phase::Writing;
   response_ = {};
   response_.result(status);
@@ -294,24 +306,15 @@ void Session::answer(http::status status, std::string body, bool keepAlive) {
 }
 
 void Session::shutdown() {
-  switch (phase_) {
-    case Phase::Reading: {
-      beast::error_code ignored;
-      stream_.socket().cancel(ignored);
-      break;
-    }
-    case Phase::Waiting: finishHold(dataAnswer(mark_, {})); break;
-    case Phase::Fetching: expired_ = true; break;
-    default: break;
+  if (phase_ == Phase::Reading) {
+    beast::error_code ignored;
+    stream_.socket().cancel(ignored);
+  } else if (phase_ == Phase::Holding) {
+    act(hold_.stop());
   }
 }
 
 void Session::close() {
-  if (held_) {
-    held_ = false;
-    server_->release(this, channel_, user_);
-    if (holdTimer_) holdTimer_->cancel();
-  }
   phase_ = Phase::Done;
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);

@@ -9,6 +9,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 
+#include "hold_state.h"
 #include "redis_link.h"
 
 namespace hub {
@@ -24,19 +25,17 @@ class Session : public std::enable_shared_from_this<Session> {
   void start() { readRequest(); }
 
   // From the server: a message with this id was stored in the held channel.
-  bool waitingBelow(long long id) const { return phase_ == Phase::Waiting && mark_ < id; }
-  long long mark() const { return mark_; }
-  bool waiting() const { return phase_ == Phase::Waiting; }
-  void messageArrived();  // while fetching: look again once the fetch is back
-  void fetchAgain();      // while waiting
-  // A look made for several receivers of one mark: begin it (false when this
-  // one is not waiting), then hand each the result.
-  bool beginFetch();
-  void onFetched(const Reply& reply);
+  // True when this receiver is to be looked up: the server makes one look for
+  // all receivers of one mark and hands each the reply.
+  bool arrived(long long id);
+  void looked(const Reply& reply);
+  long long mark() const { return hold_.mark(); }
+  bool waiting() const { return hold_.waiting(); }
   void shutdown();
 
  private:
-  enum class Phase { Reading, Fetching, Waiting, Writing, Done };
+  // The connection's own phase; a held request's is in hold_.
+  enum class Phase { Reading, Storing, Holding, Writing, Done };
   using Request = boost::beast::http::request<boost::beast::http::string_body>;
 
   void readRequest();
@@ -48,9 +47,10 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string refusal(const Reply& reply);
   void send(const Request& request);
   void receive(const Request& request, long long r);
-  void expire();
+  void lookAgain();
+  void act(HoldState::Step step);
+  void endHold(std::optional<std::string> body);
   void watchClient();
-  void finishHold(const std::string& answer);
   void answer(boost::beast::http::status status, std::string body, bool keepAlive);
   void close();
 
@@ -60,15 +60,13 @@ class Session : public std::enable_shared_from_this<Session> {
   boost::beast::http::response<boost::beast::http::string_body> response_;
   std::shared_ptr<Server> server_;
   Phase phase_ = Phase::Reading;
-  // A held receive request.
   std::string channel_, user_, address_;
-  long long mark_ = 0;
-  bool held_ = false;
-  bool again_ = false;     // a message came while fetching
-  bool expired_ = false;   // the hold time ended while fetching
-  bool admitted_ = false;  // the first look let the request in
   bool keepAlive_ = true;
-  std::optional<boost::asio::steady_timer> holdTimer_;
+  const char* kind_ = "other";  // of the request under way, for the counts
+  HoldState hold_;
+  std::vector<std::string> lines_;  // what the latest look found, for the answer
+  std::string refusalText_;
+  std::optional<boost::asio::steady_timer> holdTimer_, restTimer_;
 };
 
 }  // namespace hub

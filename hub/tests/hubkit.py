@@ -92,6 +92,21 @@ class Hub:
             raise RuntimeError("the hub ended: " + self.log_text())
         return self
 
+    def metrics(self):
+        """{name with labels: value} from GET /metrics."""
+        import urllib.request
+        with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % self.metrics_port, timeout=10) as r:
+            text = r.read().decode()
+        values = {}
+        for line in text.splitlines():
+            if line and not line.startswith("#"):
+                name, value = line.rsplit(" ", 1)
+                values[name] = float(value)
+        return values
+
+    def metric(self, name):
+        return self.metrics().get(name)
+
     def log_text(self):
         with open(self.log_path) as f:
             return f.read()
