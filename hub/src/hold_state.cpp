@@ -7,7 +7,7 @@ HoldState::Step HoldState::begin(long long r, long long nowMs, long long minAnsw
   mark_ = r;
   restUntil_ = r > 0 ? nowMs + minAnswerMs : 0;
   refusal_ = 0;
-  admitted_ = again_ = ending_ = kept_ = false;
+  admitted_ = again_ = ending_ = kept_ = gap_ = false;
   return Step::Look;
 }
 
@@ -51,14 +51,27 @@ HoldState::Step HoldState::looked(const Found& found, long long nowMs) {
   return Step::Nothing;
 }
 
-HoldState::Step HoldState::arrived(long long id) {
-  if (phase_ == Phase::Looking) {
-    again_ = true;
-    return Step::Nothing;
+HoldState::Step HoldState::arrived(long long id, bool follows, long long nowMs) {
+  switch (phase_) {
+    case Phase::Looking: again_ = true; return Step::Nothing;
+    case Phase::Resting:
+      if (!follows) gap_ = true;
+      return Step::Nothing;
+    case Phase::Waiting:
+      if (id <= mark_) return Step::Nothing;
+      if (!follows) {
+        phase_ = Phase::Looking;
+        return Step::Look;
+      }
+      admitted_ = true;
+      if (nowMs < restUntil_ && !ending_) {
+        phase_ = Phase::Resting;
+        kept_ = true;
+        return Step::Rest;
+      }
+      return answer(Step::AnswerLines);
+    default: return Step::Nothing;
   }
-  if (phase_ != Phase::Waiting || id <= mark_) return Step::Nothing;
-  phase_ = Phase::Looking;
-  return Step::Look;
 }
 
 HoldState::Step HoldState::expired() {
@@ -69,7 +82,9 @@ HoldState::Step HoldState::expired() {
 
 HoldState::Step HoldState::restOver() {
   if (phase_ != Phase::Resting) return Step::Nothing;
-  // Everything that arrived during the rest goes into the one answer.
+  if (!gap_) return answer(Step::AnswerLines);
+  // A message the session could not keep came during the rest: one look
+  // takes everything up to now into the answer.
   phase_ = Phase::Looking;
   restUntil_ = 0;
   ending_ = true;

@@ -31,8 +31,10 @@ class HoldState {
   // (r > 0) is answered no sooner than `minAnswerMs` after it came.
   Step begin(long long r, long long nowMs, long long minAnswerMs);
   Step looked(const Found& found, long long nowMs);
-  // A message of this id was stored in the channel.
-  Step arrived(long long id);
+  // A message of this id was stored in the channel. `follows`: the session
+  // has its line, and it comes right after what the request already has (its
+  // mark, or the last line kept for a rest), so no look in Redis is needed.
+  Step arrived(long long id, bool follows, long long nowMs);
   Step expired();   // the hold time has passed
   Step restOver();  // restUntil() has come
   Step stop();      // the hub is shutting down
@@ -57,6 +59,7 @@ class HoldState {
   bool again_ = false;     // a message came while a look was under way
   bool ending_ = false;    // the hold time passed, or the hub stops: the next look answers
   bool kept_ = false;      // lines were found before a rest: the answer has them at least
+  bool gap_ = false;       // a message came during a rest that the session could not keep
 };
 
 }  // namespace hub

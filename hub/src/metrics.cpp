@@ -1,6 +1,7 @@
 #include "metrics.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace hub {
 
@@ -14,21 +15,26 @@ std::string seconds(double s) {
 
 }  // namespace
 
-void RequestCounts::answered(std::string_view kind, std::string_view body) {
-  std::string result = "ok";
-  if (body.rfind("ERR:", 0) == 0) result = std::string(body.substr(4));
-  if (kind == "send" && body == "OKAY") ++stored_;
-  if (result == "2001") ++failedLogins_;
-  ++counts_[{std::string(kind), result}];
+void RequestCounts::answered(const char* kind, std::string_view body) {
+  int result = kOk;
+  if (body.rfind("ERR:", 0) == 0) result = std::atoi(std::string(body.substr(4, 8)).c_str());
+  if (body == "OKAY") ++stored_;
+  if (result == 2001) ++failedLogins_;
+  ++counts_[{kind, result}];
 }
 
 std::string RequestCounts::text() const {
+  // The same kind may sit under several pointers to equal literals: summed by name.
+  std::map<std::pair<std::string, int>, long long> byName;
+  for (const auto& [key, n] : counts_) byName[{key.first, key.second}] += n;
   std::string out =
       "# HELP lumarel_hub_requests_total Requests answered, by kind and result (ok, an ERR number, or gone).\n"
       "# TYPE lumarel_hub_requests_total counter\n";
-  for (const auto& [key, n] : counts_)
-    out += "lumarel_hub_requests_total{kind=\"" + key.first + "\",result=\"" + key.second + "\"} " + std::to_string(n) +
-           "\n";
+  for (const auto& [key, n] : byName) {
+    const std::string result = key.second == kOk ? "ok" : key.second == kGone ? "gone" : std::to_string(key.second);
+    out +=
+        "lumarel_hub_requests_total{kind=\"" + key.first + "\",result=\"" + result + "\"} " + std::to_string(n) + "\n";
+  }
   out +=
       "# HELP lumarel_hub_messages_stored_total Messages stored through this process.\n"
       "# TYPE lumarel_hub_messages_stored_total counter\n"

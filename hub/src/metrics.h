@@ -10,17 +10,18 @@
 
 namespace hub {
 
-// Counted on the event loop only.
+// Counted on the event loop only, for every answer: cheap, with no text built.
 class RequestCounts {
  public:
-  // A request of this kind ("send", "receive", "health", "other") answered
-  // with this body; a held client that left unanswered counts as "gone".
-  void answered(std::string_view kind, std::string_view body);
-  void gone() { ++counts_[{"receive", "gone"}]; }
+  // A request of this kind ("send", "receive", "health", "other", a literal)
+  // answered with this body; a held client that left unanswered counts as "gone".
+  void answered(const char* kind, std::string_view body);
+  void gone() { ++counts_[{"receive", kGone}]; }
   std::string text() const;
 
  private:
-  std::map<std::pair<std::string, std::string>, long long> counts_;
+  static constexpr int kOk = 0, kGone = -1;
+  std::map<std::pair<const char*, int>, long long> counts_;
   long long stored_ = 0;
   long long failedLogins_ = 0;
 };

@@ -43,7 +43,9 @@ class RedisHealth {
 class RedisLink {
  public:
   using Done = std::function<void(Reply)>;
-  using Sent = std::function<void(long long id, std::string channel)>;
+  // A stored message: its id, channel and line ("id TAB user TAB text"; empty
+  // when the notification did not carry it).
+  using Sent = std::function<void(long long id, std::string channel, std::string line)>;
   using Resync = std::function<void()>;
 
   RedisLink(boost::asio::io_context& loop, RedisAddress address, int workers, std::size_t maxQueued);
@@ -67,6 +69,7 @@ class RedisLink {
   // Jobs queued or under way.
   bool busy();
   std::size_t queued();
+  int inFlight();  // taken by a connection and not yet answered
   void stop();
   bool reachable() const { return health_.reachable(); }
   // The subscription is live: a stored message wakes the receivers held here.

@@ -128,6 +128,7 @@ std::string Server::metricsText() {
          gauge("lumarel_hub_connections", "Open connections now.", static_cast<long long>(sessions_.size())) +
          gauge("lumarel_hub_redis_queue_depth", "Redis commands waiting for a connection.",
                static_cast<long long>(redis_.queued())) +
+         gauge("lumarel_hub_redis_in_flight", "Redis commands sent and not yet answered.", redis_.inFlight()) +
          gauge("lumarel_hub_redis_subscribed", "1 while the subscription to stored messages is live.",
                redis_.subscribed() ? 1 : 0) +
          "# HELP lumarel_hub_subscription_reconnects_total Subscriptions made again after a lost one.\n"
@@ -139,8 +140,9 @@ std::string Server::metricsText() {
 
 void Server::start() {
   auto self = shared_from_this();
-  redis_.listen([self](long long id, const std::string& channel) { self->sent(id, channel); },
-                [self] { self->resync(); });
+  redis_.listen(
+      [self](long long id, const std::string& channel, const std::string& line) { self->sent(id, channel, line); },
+      [self] { self->resync(); });
   accept();
   if (metricsAcceptor_.is_open()) acceptMetrics();
 }
@@ -216,14 +218,25 @@ void Server::leave(Session* s) {
   if (shuttingDown_ && sessions_.empty()) shutdownDeadline_.cancel();
 }
 
-// Receivers of one channel mostly share their mark: one look in Redis per
-// distinct mark, whatever the number of receivers.
-void Server::sent(long long id, const std::string& channel) {
+// Receivers whose mark is the message's predecessor are answered with the
+// line the notification carries; the others (behind, or woken after a lost
+// subscription) mostly share their mark: one look in Redis per distinct mark,
+// whatever the number of receivers.
+void Server::sent(long long id, const std::string& channel, const std::string& line) {
   const auto list = waiting_.find(channel);
   if (list == waiting_.end()) return;
+  // Only a waiting receiver can be answered (and so leave the list) here:
+  // those are taken out first; the others (looking, resting) only take note.
+  std::vector<std::shared_ptr<Session>> waiting;
+  for (const auto& [raw, session] : list->second) {
+    if (session->waiting())
+      waiting.push_back(session);
+    else
+      session->arrived(id, line);
+  }
   std::map<long long, std::vector<std::shared_ptr<Session>>> byMark;
-  for (const auto& [raw, session] : list->second)
-    if (session->arrived(id)) byMark[session->mark()].push_back(session);
+  for (const auto& session : waiting)
+    if (session->arrived(id, line)) byMark[session->mark()].push_back(session);
   for (auto& [mark, group] : byMark) {
     auto shared = std::make_shared<std::vector<std::shared_ptr<Session>>>(std::move(group));
     const bool queued = redis_.script(
@@ -277,7 +290,7 @@ void Server::resync() {
   }
   std::vector<std::string> channels;
   for (const auto& [channel, _] : waiting_) channels.push_back(channel);
-  for (const auto& channel : channels) sent(std::numeric_limits<long long>::max(), channel);
+  for (const auto& channel : channels) sent(std::numeric_limits<long long>::max(), channel, {});
 }
 
 void Server::shutdown() {

@@ -59,7 +59,7 @@ class Server : public std::enable_shared_from_this<Server> {
   void accept();
   void acceptMetrics();
   void stopAtDeadline();
-  void sent(long long id, const std::string& channel);
+  void sent(long long id, const std::string& channel, const std::string& line);
   void resync();
   void checkRedisSettings();
 

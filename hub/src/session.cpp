@@ -206,6 +206,10 @@ void Session::receive(const Request& request, long long r) {
   const bool queued = server_->redis().script(
       kReceiveScript, std::move(keys), std::move(args),
       [self = shared_from_this()](const Reply& reply) { self->looked(reply); }, true);
+  // Thousands of requests are held at once: what was read for this one (its
+  // parser, headers and read buffer) is not kept while it waits.
+  parser_.reset();
+  if (buffer_.size() == 0) buffer_.shrink_to_fit();
   if (!queued) looked(Reply{});
 }
 
@@ -220,7 +224,24 @@ void Session::lookAgain() {
   if (!queued) looked(Reply{});
 }
 
-bool Session::arrived(long long id) { return hold_.arrived(id) == HoldState::Step::Look; }
+bool Session::arrived(long long id, const std::string& line) {
+  const auto phase = hold_.phase();
+  const bool resting = phase == HoldState::Phase::Resting;
+  const bool follows =
+      !line.empty() &&
+      (phase == HoldState::Phase::Waiting ? id == hold_.mark() + 1
+       : resting ? id == lastLineId_ + 1 && lines_.size() < static_cast<std::size_t>(server_->settings().linesPerAnswer)
+                 : false);
+  const HoldState::Step step = hold_.arrived(id, follows, nowMs());
+  if (step == HoldState::Step::Look) return true;
+  if (follows) {
+    if (!resting) lines_.clear();
+    lines_.push_back(line);
+    lastLineId_ = id;
+  }
+  act(step);
+  return false;
+}
 
 void Session::looked(const Reply& reply) {
   HoldState::Found found;
@@ -235,6 +256,7 @@ void Session::looked(const Reply& reply) {
       if (found.lines && hold_.phase() == HoldState::Phase::Looking) {
         lines_.clear();
         for (std::size_t i = 2; i < reply.items.size(); ++i) lines_.push_back(reply.items[i].text);
+        lastLineId_ = std::atoll(lines_.back().c_str());
       }
     }
   }

@@ -27,7 +27,7 @@ class Session : public std::enable_shared_from_this<Session> {
   // From the server: a message with this id was stored in the held channel.
   // True when this receiver is to be looked up: the server makes one look for
   // all receivers of one mark and hands each the reply.
-  bool arrived(long long id);
+  bool arrived(long long id, const std::string& line);
   void looked(const Reply& reply);
   long long mark() const { return hold_.mark(); }
   bool waiting() const { return hold_.waiting(); }
@@ -65,6 +65,7 @@ class Session : public std::enable_shared_from_this<Session> {
   const char* kind_ = "other";  // of the request under way, for the counts
   HoldState hold_;
   std::vector<std::string> lines_;  // what the latest look found, for the answer
+  long long lastLineId_ = 0;        // the id of the last of lines_
   std::string refusalText_;
   std::optional<boost::asio::steady_timer> holdTimer_, restTimer_;
 };

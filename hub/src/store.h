@@ -11,7 +11,8 @@
 //   lumarel-hub:rate:<user>:<sec>  requests of a user in one second (expires)
 //   lumarel-hub:failed:user:<name>:<minute>, lumarel-hub:failed:addr:<address>:<minute>
 //                                  failed logins in one minute (expire)
-//   pub/sub channel lumarel-hub:sent  "<id> <channel>" for every stored message
+//   pub/sub channel lumarel-hub:sent  "<id> <channel> LF <stored line>" for every stored message
+//                                  (no channel name holds an LF, no line either)
 #include <string>
 #include <string_view>
 
@@ -116,7 +117,7 @@ if #old > 0 then
 end
 redis.call('PEXPIRE', KEYS[7], ARGV[9])
 redis.call('PEXPIRE', KEYS[8], ARGV[9])
-redis.call('PUBLISH', ARGV[10], id .. ' ' .. ARGV[3])
+redis.call('PUBLISH', ARGV[10], id .. ' ' .. ARGV[3] .. '\n' .. id .. '\t' .. ARGV[5] .. '\t' .. ARGV[6])
 return {0, id}
 )lua";
 

@@ -27,10 +27,14 @@ struct Event {
   long long id = 0;
   long long at = 0;
   Step expect = Step::Nothing;
+  bool follows = false;
 };
 
 Event looked(HoldState::Found f, long long at, Step expect) { return {Event::What::Looked, f, 0, at, expect}; }
+// A message whose line the server could not hand over, or one that does not follow.
 Event arrived(long long id, Step expect) { return {Event::What::Arrived, {}, id, 0, expect}; }
+// A message that follows what the request has, its line handed over with it.
+Event follows(long long id, long long at, Step expect) { return {Event::What::Arrived, {}, id, at, expect, true}; }
 Event expired(Step expect) { return {Event::What::Expired, {}, 0, 0, expect}; }
 Event restOver(Step expect) { return {Event::What::RestOver, {}, 0, 0, expect}; }
 Event stop(Step expect) { return {Event::What::Stop, {}, 0, 0, expect}; }
@@ -47,7 +51,7 @@ struct Script {
 Step run(HoldState& h, const Event& e) {
   switch (e.what) {
     case Event::What::Looked: return h.looked(e.found, e.at);
-    case Event::What::Arrived: return h.arrived(e.id);
+    case Event::What::Arrived: return h.arrived(e.id, e.follows, e.at);
     case Event::What::Expired: return h.expired();
     case Event::What::RestOver: return h.restOver();
     case Event::What::Stop: return h.stop();
@@ -108,12 +112,13 @@ TEST(HubHoldState, Transitions) {
        3},
       {"a rest's second look fails: the lines of the first",
        3,
-       {looked(messages(3, true), 100, Step::Rest), restOver(Step::Look), looked(failed(), 1100, Step::AnswerLines)},
+       {looked(messages(3, true), 100, Step::Rest), arrived(9, Step::Nothing), restOver(Step::Look),
+        looked(failed(), 1100, Step::AnswerLines)},
        Phase::Answered,
        3},
       {"a rest's lines gone from Redis meanwhile: the lines of the first",
        3,
-       {looked(messages(3, true), 100, Step::Rest), restOver(Step::Look),
+       {looked(messages(3, true), 100, Step::Rest), arrived(9, Step::Nothing), restOver(Step::Look),
         looked(messages(3, false), 1100, Step::AnswerLines)},
        Phase::Answered,
        3},
@@ -127,6 +132,34 @@ TEST(HubHoldState, Transitions) {
        3,
        {looked(messages(3, false), 5, Step::Nothing), arrived(4, Step::Look),
         looked(messages(3, true), 400, Step::Rest), stop(Step::AnswerLines)},
+       Phase::Answered,
+       3},
+      {"a rest with nothing new: answered at its end without a look",
+       3,
+       {looked(messages(3, true), 100, Step::Rest), expired(Step::Nothing), restOver(Step::AnswerLines)},
+       Phase::Answered,
+       3},
+      {"a following message wakes a waiting request without a look",
+       3,
+       {looked(messages(3, false), 5, Step::Nothing), follows(4, 2000, Step::AnswerLines)},
+       Phase::Answered,
+       3},
+      {"a following message within the rest time: rests, keeps what follows, answers without a look",
+       3,
+       {looked(messages(3, false), 5, Step::Nothing), follows(4, 300, Step::Rest), follows(5, 400, Step::Nothing),
+        restOver(Step::AnswerLines)},
+       Phase::Answered,
+       3},
+      {"a message that cannot be kept during a rest: a look at its end",
+       3,
+       {looked(messages(3, true), 5, Step::Rest), follows(5, 400, Step::Nothing), arrived(7, Step::Nothing),
+        restOver(Step::Look), looked(messages(3, true), 1200, Step::AnswerLines)},
+       Phase::Answered,
+       3},
+      {"a following message during a look: looked up again",
+       3,
+       {follows(4, 3, Step::Nothing), looked(messages(3, false), 5, Step::Look),
+        looked(messages(3, true), 2000, Step::AnswerLines)},
        Phase::Answered,
        3},
       {"stop while waiting",
