@@ -285,3 +285,25 @@ class Metrics(HubCase):
         # Not on the public port, and only /metrics on its own.
         self.assertEqual(wire.request(h.port, "GET", "/metrics", {})[0], 404)
         self.assertEqual(wire.request(h.metrics_port, "GET", "/other", {})[0], 404)
+
+
+class SendPath(HubCase):
+    def test_receivers_whose_mark_precedes_a_message_cost_redis_nothing(self):
+        a, b = self.hub(hold_seconds=30), self.hub(hold_seconds=30)
+        c = self.channel()
+        self.assertEqual(wire.send(a.port, c, USER, DIGEST, "m1"), b"OKAY")
+        # Held by both processes: the one that stores the message and another.
+        held = [self.receive_in_thread((a, b)[i % 2].port, c, 1) for i in range(20)]
+        self.assertTrue(wait_until(lambda: self.held(a) == 10 and self.held(b) == 10), (self.held(a), self.held(b)))
+
+        def calls():
+            stats = subprocess.run(["redis-cli", "-p", str(self.redis.port), "INFO", "commandstats"],
+                                   capture_output=True).stdout.decode()
+            return sum(int(line.split("calls=")[1].split(",")[0]) for line in stats.splitlines()
+                       if line.startswith(("cmdstat_evalsha:", "cmdstat_eval:")))
+        before = calls()
+        self.assertEqual(wire.send(b.port, c, "bob", BOB, "m2"), b"OKAY")
+        for t, result in held:
+            t.join(10)
+            self.assertEqual(result.get("answer"), b"DATA\r1\t\t\r2\tbob\tm2")
+        self.assertEqual(calls() - before, 1, "the send's own script and nothing for 20 woken receivers")
