@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -63,7 +64,7 @@ Apply milliseconds(int Settings::*field, double lowSeconds, double highSeconds) 
     char* end = nullptr;
     const double seconds = std::strtod(v.c_str(), &end);
     if (v.empty() || end != v.c_str() + v.size() || !(seconds >= lowSeconds && seconds <= highSeconds)) return false;
-    s.*field = static_cast<int>(seconds * 1000 + 0.5);
+    s.*field = static_cast<int>(std::lround(seconds * 1000));
     return true;
   };
 }
