@@ -100,6 +100,15 @@ inline constexpr const char* kSendBody = R"lua(
 local refused = admit(KEYS, ARGV[1], ARGV[2], ARGV[3], ARGV[4])
 if refused then return refused end
 local id = redis.call('INCR', KEYS[6])
+if id == 1 then
+  -- A channel's counter gone while its messages are kept (evicted by Redis,
+  -- or removed by hand) goes on after them: ids never repeat while kept.
+  local top = redis.call('ZRANGE', KEYS[7], -1, -1, 'WITHSCORES')
+  if #top == 2 then
+    id = tonumber(top[2]) + 1
+    redis.call('SET', KEYS[6], id)
+  end
+end
 redis.call('ZADD', KEYS[7], id, id .. '\t' .. ARGV[5] .. '\t' .. ARGV[6])
 redis.call('ZADD', KEYS[8], ARGV[7], id)
 local keep = tonumber(ARGV[8])

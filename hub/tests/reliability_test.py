@@ -176,6 +176,18 @@ class Shutdown(HubCase):
         self.assertEqual(stored(self.redis, c), 2, "the one under way was stored and answered; the queued ones never")
 
 
+class Ids(HubCase):
+    def test_a_lost_counter_does_not_give_kept_ids_again(self):
+        h = self.hub()
+        c = self.channel()
+        for i in range(1, 4):
+            self.assertEqual(wire.send(h.port, c, USER, DIGEST, "m%d" % i), b"OKAY")
+        subprocess.run(["redis-cli", "-p", str(self.redis.port), "DEL", "lumarel-hub:last:" + c], capture_output=True)
+        self.assertEqual(wire.send(h.port, c, USER, DIGEST, "m4"), b"OKAY")
+        self.assertEqual(wire.receive(h.port, c, USER, DIGEST, 3), b"DATA\r3\t\t\r4\talice\tm4")
+        self.assertEqual(stored(self.redis, c), 4)
+
+
 class RedisSettings(HubCase):
     def test_settings_that_lose_messages_are_warned_of_at_start(self):
         self.redis.kill()
