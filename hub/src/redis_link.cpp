@@ -101,6 +101,10 @@ bool RedisLink::enqueue(Job job) {
     std::lock_guard<std::mutex> hold(lock_);
     if (stopping_ || queue_.size() >= maxQueued_) return false;
     queue_.push_back(std::move(job));
+    // One woken connection takes everything queued by the time it runs: waking
+    // one per job would cost a thread switch per job.
+    if (idle_ == 0 || signalled_) return true;
+    signalled_ = true;
   }
   wake_.notify_one();
   return true;
@@ -201,7 +205,14 @@ void RedisLink::work() {
     std::vector<Job> jobs;
     {
       std::unique_lock<std::mutex> hold(lock_);
-      wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+      ++idle_;
+      while (queue_.empty() && !stopping_) {
+        wake_.wait(hold);
+        // Woken, whether or not another connection took the jobs first: the
+        // next job must wake one again.
+        signalled_ = false;
+      }
+      --idle_;
       // At a stop, closeQueue() has answered what was queued.
       if (stopping_ || queue_.empty()) return;
       while (!queue_.empty() && jobs.size() < kBatch) {
@@ -209,6 +220,10 @@ void RedisLink::work() {
         queue_.pop_front();
       }
       running_ += static_cast<int>(jobs.size());
+      if (!queue_.empty() && idle_ > 0 && !signalled_) {
+        signalled_ = true;
+        wake_.notify_one();
+      }
     }
     std::vector<Reply> replies(jobs.size());
     std::vector<bool> done(jobs.size(), false);

@@ -99,7 +99,9 @@ class RedisLink {
   std::condition_variable wake_;
   std::deque<Job> queue_;
   bool stopping_ = false;
-  int running_ = 0;  // jobs taken by a worker and not yet answered
+  int running_ = 0;         // jobs taken by a worker and not yet answered
+  int idle_ = 0;            // workers waiting for a job
+  bool signalled_ = false;  // one of them has been woken and has not yet run
   std::vector<std::thread> workers_;
   std::thread listener_;
   std::atomic<int> listenerSocket_{-1};
