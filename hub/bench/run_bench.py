@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""./dev bench, the hub's part: a Redis and one hub process (the release
+"""./dev bench, the hub's part: a Redis and two hub processes (the release
 build) on free loopback ports, then hub_load against them."""
 import os
 import subprocess
@@ -22,14 +22,20 @@ try:
     if not hubkit.wait_until(lambda: hubkit.answers(redis.port)):
         sys.exit("redis-server did not start")
     hubkit.admin(redis, "add", "bench", stdin="bench password\n")
-    hub = hubkit.Hub(redis, scratch.path, requests_per_second=10000000, max_held_per_user=1000000,
-                     hold_seconds=100, max_connections=30000).start()
+    common = dict(requests_per_second=10000000, max_held_per_user=1000000, hold_seconds=100, max_connections=30000,
+                  default_send="*", max_queued=100000)
+    # The hub of the held receivers keeps its coalescing; the other answers at
+    # once, so that its latency is the send path's alone.
+    hub = hubkit.Hub(redis, scratch.path, **common).start()
+    other = hubkit.Hub(redis, scratch.path, min_answer_seconds=0, **common).start()
     try:
-        code = subprocess.run([os.path.join(build, "hub_load"), "--hub-port", str(hub.port), "--redis-port",
-                               str(redis.port), "--hub-pid", str(hub.process.pid), "--user", "bench", "--digest",
-                               hubkit.digest("bench password")]).returncode
+        code = subprocess.run([os.path.join(build, "hub_load"), "--hub-port", str(hub.port), "--other-hub-port",
+                               str(other.port), "--redis-port", str(redis.port), "--hub-pid", str(hub.process.pid),
+                               "--user", "bench", "--digest", hubkit.digest("bench password"), "--digest-key",
+                               hubkit.DIGEST_KEY]).returncode
     finally:
         hub.terminate(60)
+        other.terminate(60)
     sys.exit(code)
 finally:
     redis.kill()

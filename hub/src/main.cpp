@@ -55,9 +55,11 @@ int run(int argc, char** argv) {
                  std::to_string(server->held()) + " held requests");
     server->shutdown();
   });
+  if (settings.digestKey.empty())
+    hub::logLine("warning: no digest-key: whoever copies Redis can guess passwords offline from what it keeps");
   server->start();
-  hub::logLine("started on " + settings.listen + ":" + std::to_string(settings.port) + ", redis " + settings.redisHost +
-               ":" + std::to_string(settings.redisPort) + ", hold " + std::to_string(settings.holdSeconds) + " s");
+  hub::logLine("started on " + settings.listen + ":" + std::to_string(settings.port) + ", redis " +
+               hub::redisAddress(settings).where() + ", hold " + std::to_string(settings.holdSeconds) + " s");
   loop.run();
   server->stopRedis();
   hub::logLine("stopped");

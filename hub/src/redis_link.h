@@ -1,18 +1,23 @@
 #pragma once
 // Redis from the hub's event loop: a few threads, each with a connection of
 // its own, run commands taken from a bounded queue and hand each reply back
-// to the loop; one more thread listens for stored messages. The loop itself
-// never blocks on Redis.
+// to the loop; one more thread listens for stored messages, pinging Redis so
+// that a vanished host is noticed. The loop itself never blocks on Redis.
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
+
+#include "metrics.h"
+#include "redis_connect.h"
 
 namespace hub {
 
@@ -22,11 +27,6 @@ struct Reply {
   long long integer = 0;
   std::string text;  // a text or error reply, or why the command failed
   std::vector<Reply> items;
-};
-
-struct RedisAddress {
-  std::string host = "127.0.0.1";
-  int port = 6379;
 };
 
 // Logs once when Redis goes away and once when it is back: never per request.
@@ -43,7 +43,9 @@ class RedisHealth {
 class RedisLink {
  public:
   using Done = std::function<void(Reply)>;
-  using Sent = std::function<void(long long id, std::string channel)>;
+  // A stored message: its id, channel and line ("id TAB user TAB text"; empty
+  // when the notification did not carry it).
+  using Sent = std::function<void(long long id, std::string channel, std::string line)>;
   using Resync = std::function<void()>;
 
   RedisLink(boost::asio::io_context& loop, RedisAddress address, int workers, std::size_t maxQueued);
@@ -61,8 +63,20 @@ class RedisLink {
   // Listens on the "sent" topic; `resync` runs after every (re)subscription,
   // when notifications may have been missed.
   void listen(Sent sent, Resync resync);
+  // At shutdown: no new jobs; those not yet begun are answered as failed (and
+  // so never reach Redis), those under way finish and are answered.
+  void closeQueue();
+  // Jobs queued or under way.
+  bool busy();
+  std::size_t queued();
+  int inFlight();  // taken by a connection and not yet answered
   void stop();
   bool reachable() const { return health_.reachable(); }
+  // The subscription is live: a stored message wakes the receivers held here.
+  bool subscribed() const { return subscribed_; }
+  // Subscriptions made since the start; more than one means reconnections.
+  long long subscriptions() const { return subscriptions_; }
+  const LatencyHistogram& latency() const { return latency_; }
 
  private:
   struct Job {
@@ -70,9 +84,12 @@ class RedisLink {
     std::string scriptSource;  // non-empty: words are EVALSHA's, the digest filled in by the worker
     Done done;
     bool idempotent = false;
+    // Keeps the loop running until the job's answer has been handed to it.
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep;
   };
   void work();
   void subscribe(const Sent& sent, const Resync& resync);
+  std::string readNotifications(redisContext* c, const Sent& sent);
   bool enqueue(Job job);
 
   boost::asio::io_context& loop_;
@@ -82,11 +99,17 @@ class RedisLink {
   std::condition_variable wake_;
   std::deque<Job> queue_;
   bool stopping_ = false;
+  int running_ = 0;         // jobs taken by a worker and not yet answered
+  int idle_ = 0;            // workers waiting for a job
+  bool signalled_ = false;  // one of them has been woken and has not yet run
   std::vector<std::thread> workers_;
   std::thread listener_;
   std::atomic<int> listenerSocket_{-1};
   std::atomic<bool> listenerStop_{false};
+  std::atomic<bool> subscribed_{false};
+  std::atomic<long long> subscriptions_{0};
   RedisHealth health_;
+  LatencyHistogram latency_;
 };
 
 }  // namespace hub

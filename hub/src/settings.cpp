@@ -1,6 +1,8 @@
 #include "settings.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -30,12 +32,68 @@ Apply text(std::string Settings::*field) {
   };
 }
 
+Apply anyText(std::string Settings::*field) {
+  return [=](Settings& s, const std::string& v) {
+    s.*field = v;
+    return true;
+  };
+}
+
+// Patterns separated by commas or blanks: a channel name, a prefix ending in '*', or '*'.
+Apply patterns(std::vector<std::string> Settings::*field) {
+  return [=](Settings& s, const std::string& v) {
+    std::vector<std::string> list;
+    std::string word;
+    for (std::size_t i = 0; i <= v.size(); ++i) {
+      if (i == v.size() || v[i] == ',' || v[i] == ' ' || v[i] == '\t') {
+        if (!word.empty()) list.push_back(word);
+        word.clear();
+      } else if (static_cast<unsigned char>(v[i]) < 0x20 || v[i] == 0x7f) {
+        return false;
+      } else {
+        word.push_back(v[i]);
+      }
+    }
+    s.*field = list;
+    return true;
+  };
+}
+
+Apply milliseconds(int Settings::*field, double lowSeconds, double highSeconds) {
+  return [=](Settings& s, const std::string& v) {
+    char* end = nullptr;
+    const double seconds = std::strtod(v.c_str(), &end);
+    if (v.empty() || end != v.c_str() + v.size() || !(seconds >= lowSeconds && seconds <= highSeconds)) return false;
+    s.*field = static_cast<int>(std::lround(seconds * 1000));
+    return true;
+  };
+}
+
+Apply listenAddress(std::string Settings::*field) {
+  return [=](Settings& s, const std::string& v) {
+    std::string host;
+    int port = 0;
+    if (v != "off" && !splitListen(v, host, port)) return false;
+    s.*field = v;
+    return true;
+  };
+}
+
 const std::map<std::string, Apply>& appliers() {
   static const std::map<std::string, Apply> table = {
       {"listen", text(&Settings::listen)},
       {"port", number(&Settings::port, 1, 65535)},
       {"redis-host", text(&Settings::redisHost)},
       {"redis-port", number(&Settings::redisPort, 1, 65535)},
+      {"redis-socket", anyText(&Settings::redisSocket)},
+      {"redis-user", anyText(&Settings::redisUser)},
+      {"redis-password", anyText(&Settings::redisPassword)},
+      {"digest-key", anyText(&Settings::digestKey)},
+      {"default-send", patterns(&Settings::defaultSend)},
+      {"default-receive", patterns(&Settings::defaultReceive)},
+      {"client-address-header", anyText(&Settings::clientAddressHeader)},
+      {"min-answer-seconds", milliseconds(&Settings::minAnswerMs, 0, 10)},
+      {"metrics-listen", listenAddress(&Settings::metricsListen)},
       {"redis-connections", number(&Settings::redisConnections, 1, 64)},
       // Well under the library's 120-second receive time-out.
       {"hold-seconds", number(&Settings::holdSeconds, 1, 100)},
@@ -82,7 +140,14 @@ bool readFile(Settings& s, const std::string& path, std::string& error) {
   }
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
-    line = trim(line.substr(0, line.find('#')));
+    // A '#' at the start or after a blank begins a comment; one inside a
+    // value (a password) does not.
+    for (std::size_t hash = line.find('#'); hash != std::string::npos; hash = line.find('#', hash + 1))
+      if (hash == 0 || line[hash - 1] == ' ' || line[hash - 1] == '\t') {
+        line.resize(hash);
+        break;
+      }
+    line = trim(line);
     if (line.empty()) continue;
     const auto equals = line.find('=');
     if (equals == std::string::npos) {
@@ -125,6 +190,19 @@ Settings readSettings(const std::vector<std::string>& args, std::string& error) 
   for (const auto& [name, value] : flags)
     if (name != "config" && !apply(s, name, value, error)) return s;
   return s;
+}
+
+bool splitListen(const std::string& text, std::string& host, int& port) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string digits = text.substr(colon + 1);
+  long long n = 0;
+  const auto [end, e] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (e != std::errc{} || end != digits.data() + digits.size() || n < 1 || n > 65535) return false;
+  port = static_cast<int>(n);
+  return true;
 }
 
 std::string settingsUsage() {

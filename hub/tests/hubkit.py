@@ -11,6 +11,8 @@ import tempfile
 import time
 
 HUB = os.environ.get("HUB_BINARY", "lumarel-hub")
+# The secret the hub and lumarel-hub-admin share for the keyed hashes in Redis.
+DIGEST_KEY = "test digest key"
 ADMIN = os.environ.get("HUB_ADMIN", "lumarel-hub-admin")
 
 
@@ -42,14 +44,14 @@ def digest(password):
 
 
 class Redis:
-    def __init__(self, folder, port=None):
-        self.folder, self.port, self.process = folder, port or free_port(), None
+    def __init__(self, folder, port=None, extra=()):
+        self.folder, self.port, self.process, self.extra = folder, port or free_port(), None, list(extra)
 
     def start(self):
         # Every write reaches the disk before Redis answers: a crash loses nothing accepted.
         self.process = subprocess.Popen(
             ["redis-server", "--bind", "127.0.0.1", "--port", str(self.port), "--dir", self.folder,
-             "--appendonly", "yes", "--appendfsync", "always", "--save", "", "--daemonize", "no"],
+             "--appendonly", "yes", "--appendfsync", "always", "--save", "", "--daemonize", "no"] + self.extra,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_until(lambda: answers(self.port)):
             raise RuntimeError("redis-server did not start")
@@ -68,14 +70,19 @@ class Redis:
 
 class Hub:
     def __init__(self, redis, folder, **settings):
-        self.redis, self.port = redis, free_port()
+        self.redis, self.port, self.metrics_port = redis, free_port(), free_port()
         self.log_path = os.path.join(folder, "hub-%d.log" % self.port)
         self.settings = dict(settings)
         self.process = None
 
     def start(self):
-        args = [HUB, "--port", str(self.port), "--redis-port", str(self.redis.port)]
-        for name, value in self.settings.items():
+        args = [HUB, "--port", str(self.port), "--redis-port", str(self.redis.port),
+                "--metrics-listen", "127.0.0.1:%d" % self.metrics_port]
+        settings = dict(digest_key=DIGEST_KEY)
+        settings.update(self.settings)
+        for name, value in settings.items():
+            if value is None:
+                continue
             args += ["--" + name.replace("_", "-"), str(value)]
         self.log = open(self.log_path, "w")
         self.process = subprocess.Popen(args, stdout=self.log, stderr=subprocess.STDOUT)
@@ -84,6 +91,21 @@ class Hub:
         if self.process.poll() is not None:
             raise RuntimeError("the hub ended: " + self.log_text())
         return self
+
+    def metrics(self):
+        """{name with labels: value} from GET /metrics."""
+        import urllib.request
+        with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % self.metrics_port, timeout=10) as r:
+            text = r.read().decode()
+        values = {}
+        for line in text.splitlines():
+            if line and not line.startswith("#"):
+                name, value = line.rsplit(" ", 1)
+                values[name] = float(value)
+        return values
+
+    def metric(self, name):
+        return self.metrics().get(name)
 
     def log_text(self):
         with open(self.log_path) as f:
@@ -109,9 +131,9 @@ class Hub:
             self.log.close()
 
 
-def admin(redis, *words, stdin=""):
-    return subprocess.run([ADMIN, "--redis-port", str(redis.port)] + list(words), input=stdin.encode(),
-                          capture_output=True, timeout=30)
+def admin(redis, *words, stdin="", settings=None):
+    flags = ["--redis-port", str(redis.port), "--digest-key", DIGEST_KEY] if settings is None else settings
+    return subprocess.run([ADMIN] + flags + list(words), input=stdin.encode(), capture_output=True, timeout=30)
 
 
 class Scratch:
