@@ -81,14 +81,6 @@ void removeTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-std::string hostPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return path;
-  std::string windows = "Z:" + path;
-  for (char& c : windows)
-    if (c == '/') c = '\\';
-  return windows;
-}
-
 ChildProcess::~ChildProcess() { kill(); }
 
 bool ChildProcess::start(const std::string& program, const std::string& arguments, const std::string& folder) {

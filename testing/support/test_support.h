@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/support/host_path.h"
+
 namespace testing_support {
 
 // Asks `done` every 20 ms until it holds or the time is up; its last answer.
@@ -56,9 +58,6 @@ class RemovedAtEnd {
  private:
   std::vector<std::string> paths_;
 };
-
-// A path known at build time in the host's form, as this program sees it.
-std::string hostPath(const std::string& path);
 
 // A program started by a test, killed if the test ends before it does.
 class ChildProcess {

@@ -1,6 +1,7 @@
 // marvolt-check over packages broken as publishers break them, and over the
 // sample package, through the checker and through the program itself.
 #include "installer/check/package_check.h"
+#include "testing/support/host_path.h"
 
 #include <gtest/gtest.h>
 
@@ -209,20 +210,8 @@ struct ProgramRun {
   std::string output;
 };
 
-// A path of the build, as this program sees it (under Wine, on drive Z:).
-std::string buildPath(std::string path) {
-#ifdef _WIN32
-  if (!path.empty() && path[0] == '/') {
-    path = "Z:" + path;
-    for (char& c : path)
-      if (c == '/') c = '\\';
-  }
-#endif
-  return path;
-}
-
 ProgramRun runChecker(const std::string& folder) {
-  const std::string program = buildPath(MARVOLT_CHECK_EXE);
+  const std::string program = testing_support::hostPath(MARVOLT_CHECK_EXE);
 #ifdef _WIN32
   // cmd.exe takes the outer quotes off a line that begins with one.
   const std::string command = "\"\"" + program + "\" \"" + folder + "\"\"";
@@ -269,7 +258,7 @@ TEST(MarvoltCheckProgram, ExitCodesAndCompilerStyleLines) {
 // put beside it when the demo assembles the package.
 TEST(MarvoltCheckProgram, SamplePackageChecksClean) {
   Scratch package;
-  for (const auto& entry : fs::directory_iterator(buildPath(SAMPLE_PACKAGE)))
+  for (const auto& entry : fs::directory_iterator(testing_support::hostPath(SAMPLE_PACKAGE)))
     fs::copy_file(entry.path(), package.path() / entry.path().filename());
   package.write("register.exe", "MZ");
   const ProgramRun run = runChecker(package.path().string());

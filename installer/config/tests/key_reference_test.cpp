@@ -10,21 +10,11 @@
 #include <utility>
 
 #include "installer/config/install_ini_keys.h"
+#include "testing/support/host_path.h"
 
 namespace {
 
 using installer::KeyType;
-
-std::string buildPath(std::string path) {
-#ifdef _WIN32
-  if (!path.empty() && path[0] == '/') {
-    path = "Z:" + path;
-    for (char& c : path)
-      if (c == '/') c = '\\';
-  }
-#endif
-  return path;
-}
 
 struct Row {
   std::string section, key, line;
@@ -34,7 +24,7 @@ struct Row {
 // of named keys, then table lines whose first cell is a key in backquotes.
 // (The sections whose keys are file names hold no key table.)
 std::vector<Row> referenceRows() {
-  std::ifstream in(buildPath(INSTALL_INI_DOC));
+  std::ifstream in(testing_support::hostPath(INSTALL_INI_DOC));
   EXPECT_TRUE(in) << "cannot read " << INSTALL_INI_DOC;
   std::vector<Row> rows;
   std::string section, line;
@@ -120,7 +110,7 @@ TEST(InstallIniReference, GivesEachKeysDefaultAndLimit) {
 }
 
 TEST(InstallIniReference, HasASectionForEveryListedSection) {
-  std::ifstream in(buildPath(INSTALL_INI_DOC));
+  std::ifstream in(testing_support::hostPath(INSTALL_INI_DOC));
   std::stringstream text;
   text << in.rdbuf();
   for (const auto& listed : installer::listedSections())
